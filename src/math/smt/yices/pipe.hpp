@@ -1,0 +1,66 @@
+// The running solver: a child process with its standard input and output on pipes, the
+// upload of commands, and the check exchange with its verdict.
+#pragma once
+#include <gmpxx.h>
+#include <sys/types.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "math/smt/yices/syntax.hpp"
+
+namespace vorlax::yices {
+
+struct PipeStreams;  // the buffered input stream and the line reader of the output
+
+// Handle of the running solver. Copies share the same process and streams.
+struct YicesPipe {
+  std::shared_ptr<PipeStreams> in;   // write end of the solver's standard input
+  std::shared_ptr<PipeStreams> out;  // read end of the solver's standard output
+  // the error stream is always absent: the solver's standard error is inherited
+  pid_t process = -1;
+};
+
+// Starts `path -i -e extraArgs...`; fatal when it cannot be started.
+YicesPipe createYicesPipe(const std::string& path, const std::vector<std::string>& extraArgs);
+
+// Writes each command's text and a line feed into the block-buffered input; never flushes.
+void runCmdsYPrime(const YicesPipe& p, const std::vector<CmdY>& cmds);  // runCmdsY'
+void runCmdsY(const YicesPipe& p, const std::vector<CmdY>& cmds);       // upload, then flush
+void flushY(const YicesPipe& p);
+void exitY(const YicesPipe& p);
+
+// The verdict of one check. The payload is derived from the answer lines on first use.
+class ResY {
+ public:
+  enum Kind { Sat, Unknown, UnSat, InCon };
+
+  ResY(Kind k, std::vector<std::string> lines);
+  Kind kind() const { return kind_; }
+  // Sat and Unknown: the model, parsed (once) on first use; a parse error is fatal.
+  const std::vector<ExpYP>& model() const;
+  // UnSat: the numbers after the first ":" of the second answer line, on first use.
+  const std::vector<mpz_class>& unsatCore() const;
+  // InCon: all answer lines; for the others, the lines after the verdict line.
+  const std::vector<std::string>& lines() const { return lines_; }
+
+ private:
+  Kind kind_;
+  std::vector<std::string> lines_;
+  mutable std::shared_ptr<std::vector<ExpYP>> model_;
+  mutable std::shared_ptr<std::vector<mpz_class>> core_;
+};
+std::string showResY(const ResY& r, int precedence = 0);
+
+// One check exchange: echo the begin marker, check, echo the end marker, flush, read the
+// framed reply and decide the verdict.
+ResY checkY(const YicesPipe& p);
+
+// Batch variants: run the solver once to completion on the commands (no prompts).
+ResY quickCheckYPrime(const std::string& path, const std::vector<std::string>& extraArgs,
+                      const std::vector<CmdY>& cmds);  // quickCheckY'
+ResY quickCheckY(const std::string& path, const std::vector<std::string>& extraArgs,
+                 const std::vector<CmdY>& cmds);
+
+}  // namespace vorlax::yices
