@@ -156,11 +156,21 @@ std::string showCmdY(const CmdY& c);
 std::ostream& operator<<(std::ostream& os, const ExpY& e);
 std::ostream& operator<<(std::ostream& os, const TypY& t);
 std::ostream& operator<<(std::ostream& os, const CmdY& c);
-// "[" the expressions' texts joined by "," "]".
+// "[" the expressions' texts joined by "," "]"; the empty list gives "[]".
 void showExpYList(std::ostream& os, const std::vector<ExpYP>& es);
+// "[" the types' texts joined by "," "]"; the empty list gives "[]".
+void showTypYList(std::ostream& os, const std::vector<TypYP>& ts);
 
 // name "::" type
 void showIdTyp(std::ostream& os, const IdTyp& b);
+// name "::" expression (the fields of a record value)
+void showIdTyp(std::ostream& os, const std::pair<std::string, ExpYP>& f);
+// One constructor of a datatype: its bare name when it has no fields, otherwise
+// "(" name " " the fields as name "::" type joined by " " ")".
+void showCtorDef(std::ostream& os, const std::pair<std::string, std::vector<IdTyp>>& ctor);
+// The names joined by sep; an empty list is fatal like showListSepByWith.
+void showStringsSepBy(std::ostream& os, const std::string& sep,
+                      const std::vector<std::string>& names);
 // "(" name " " value ")" or "(" name "::" type " " value ")"
 void showBinding(std::ostream& os, const LetBinding& b);
 // Writes the items separated by sep, each with show(os, item); an empty list is fatal
@@ -168,7 +178,10 @@ void showBinding(std::ostream& os, const LetBinding& b);
 template <class T, class F>
 void showListSepByWith(std::ostream& os, const std::string& sep, const std::vector<T>& items,
                        F show);
-// A double-quoted string literal with backslash escapes (echo and include operands).
+// A double-quoted string literal with backslash escapes (echo and include operands):
+// printable ASCII as itself (a double quote and a backslash escaped), control characters by
+// their names (\n, \t, \NUL, \SO ...), 127 as \DEL, bytes above 127 as their decimal code;
+// "\&" separates \SO from a following 'H' and a decimal code from a following digit.
 void showStringLit(std::ostream& os, const std::string& s);
 
 [[noreturn]] void emptyListFailure();
@@ -179,7 +192,7 @@ void showListSepByWith(std::ostream& os, const std::string& sep, const std::vect
   if (items.empty()) emptyListFailure();
   bool first = true;
   for (const auto& it : items) {
-    if (!first) os << sep;
+    if (!first) os.write(sep.data(), static_cast<std::streamsize>(sep.size()));
     first = false;
     show(os, it);
   }
