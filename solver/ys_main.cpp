@@ -1,0 +1,53 @@
+#include <fstream>
+#include <iostream>
+#include <sstream>
+
+#include "ys_session.hpp"
+
+namespace vxsolver {
+
+int solverMain(int argc, char** argv) {
+  std::string program = argc > 0 && argv[0] ? argv[0] : "vorlax-solver";
+  if (auto slash = program.find_last_of('/'); slash != std::string::npos) program = program.substr(slash + 1);
+  Options opt;
+  std::string file;
+  for (int i = 1; i < argc; ++i) {
+    std::string a = argv[i];
+    if (a == "-i") {
+      opt.interactive = true;
+    } else if (a == "-e") {
+      opt.evidence = true;
+    } else if (a == "-h" || a == "--help") {
+      std::cout << "Usage: " << program << " [-i] [-e] [file]\n"
+                << "  -i  interactive: write the prompt \"yices > \" before each command\n"
+                << "  -e  write the model after \"sat\" and \"unknown\"\n"
+                << "Reads the commands of the Yices 1 input language from the file or standard input.\n";
+      return 0;
+    } else if (!a.empty() && a[0] == '-') {
+      std::cerr << program << ": unknown option \"" << a << "\" (usage: " << program << " [-i] [-e] [file])\n";
+      return 1;
+    } else if (file.empty()) {
+      file = a;
+    } else {
+      std::cerr << program << ": more than one input file\n";
+      return 1;
+    }
+  }
+  std::ios::sync_with_stdio(false);
+  Session session(std::cout, std::cerr, opt, program);
+  if (!file.empty()) {
+    std::ifstream in(file, std::ios::binary);
+    if (!in) {
+      std::cerr << program << ": cannot open \"" << file << "\"\n";
+      return 1;
+    }
+    std::stringstream ss;
+    ss << in.rdbuf();
+    StringSource src(ss.str());
+    return session.run(src);
+  }
+  FdSource src(0, [&session] { session.flush(); });
+  return session.run(src);
+}
+
+}  // namespace vxsolver

@@ -1,0 +1,107 @@
+// Reader of the solver language: characters from a source, s-expressions with the
+// "name::type" separator, string literals with their escapes resolved, ";" comments.
+// Commands are read one at a time, and a command is complete as soon as its closing
+// parenthesis has been read: nothing after it is looked at before it is executed.
+#pragma once
+#include <functional>
+#include <memory>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace vxsolver {
+
+// Every complaint of the solver program: a command it cannot read, type or support.
+struct SolverError : std::runtime_error {
+  using std::runtime_error::runtime_error;
+};
+
+// A source of characters. get() and peek() return -1 at the end of the input.
+class CharSource {
+ public:
+  virtual ~CharSource() = default;
+  int get();
+  int peek();
+  int line() const { return line_; }
+
+ protected:
+  // Fills buf with at least one character, or returns 0 at the end of the input.
+  virtual size_t fill(char* buf, size_t cap) = 0;
+
+ private:
+  bool ensure();
+  char buf_[4096];
+  size_t pos_ = 0, len_ = 0;
+  bool eof_ = false;
+  int line_ = 1;
+};
+
+class StringSource : public CharSource {
+ public:
+  explicit StringSource(std::string text) : text_(std::move(text)) {}
+
+ protected:
+  size_t fill(char* buf, size_t cap) override;
+
+ private:
+  std::string text_;
+  size_t at_ = 0;
+};
+
+// Reads a file descriptor with read(2): returns whatever is available, so a command
+// that has arrived is executed without waiting for more input. Before a read that may
+// block, beforeBlock is called (the session flushes its output there).
+class FdSource : public CharSource {
+ public:
+  explicit FdSource(int fd, std::function<void()> beforeBlock = {})
+      : fd_(fd), beforeBlock_(std::move(beforeBlock)) {}
+
+ protected:
+  size_t fill(char* buf, size_t cap) override;
+
+ private:
+  int fd_;
+  std::function<void()> beforeBlock_;
+};
+
+// One s-expression. "::" stands as an item of its own (kind DColon) between a name and
+// its type.
+struct SExp {
+  enum Kind { Atom, String, List, DColon };
+  Kind kind = Atom;
+  std::string text;  // Atom: the characters; String: the value, escapes resolved
+  std::vector<SExp> items;
+  int line = 0;
+
+  bool isAtom(const char* t) const { return kind == Atom && text == t; }
+  std::string show() const;  // text form, for messages
+};
+
+// The command reader over a source.
+class Reader {
+ public:
+  explicit Reader(CharSource& src) : src_(src) {}
+  // Reads the next command: a parenthesised list. Returns nothing at the end of the
+  // input. raw receives the command's text as read (for messages), line its first line.
+  // Throws SolverError for text that is not a well-formed command.
+  std::optional<SExp> readCommand(std::string& raw, int& line);
+
+ private:
+  void skipSpace();  // whitespace and comments
+  SExp readList();
+  SExp readString();
+  SExp readAtom();
+  int get();
+  CharSource& src_;
+  std::string* raw_ = nullptr;
+};
+
+// Resolves the escapes of a string literal's body (the text between the quotes).
+// Throws SolverError for a malformed escape.
+std::string resolveEscapes(const std::string& body);
+
+// Parses every command of a text (for tests and "include").
+std::vector<SExp> readAll(const std::string& text);
+
+}  // namespace vxsolver

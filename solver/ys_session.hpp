@@ -1,0 +1,87 @@
+// One run of the solver program: the commands of the solver language executed in order
+// against one Z3 solver that keeps its context across checks (push and pop map to Z3's
+// scopes), with the interactive prompt, the line discipline of the output and the
+// model printed after a check.
+#pragma once
+#include <iosfwd>
+
+#include "ys_build.hpp"
+#include "ys_translate.hpp"
+
+namespace vxsolver {
+
+struct Options {
+  bool interactive = false;  // "-i": a prompt before each command
+  bool evidence = false;     // "-e": the model after "sat" and "unknown"
+};
+
+// Standard output with its line discipline: after a command has written anything, the
+// current line is ended; the prompt alone does not end a line.
+class Output {
+ public:
+  explicit Output(std::ostream& os) : os_(os) {}
+  void text(const std::string& s);
+  void line(const std::string& s) { text(s + "\n"); }
+  void prompt();
+  void endCommand();  // ends the line if the command wrote one, then flushes
+  void endLine();     // ends the current line if it is open
+  void flush();
+
+ private:
+  std::ostream& os_;
+  bool atLineStart_ = true;
+  bool wrote_ = false;
+};
+
+class Session {
+ public:
+  Session(std::ostream& out, std::ostream& err, Options opt, std::string program = "vorlax-solver");
+  ~Session();
+  // Executes every command of the source in order; the exit status: 0 at the end of
+  // the input or at (exit), 1 after a complaint, which is written to the error stream.
+  int run(CharSource& src);
+  // Executes one command; throws SolverError (or z3::exception). False for (exit).
+  bool execute(const SExp& cmd);
+  void flush() { out_.flush(); }
+
+  // For tests: the formula of the last assertion as Z3 writes it ("" if none).
+  std::string lastAssertion() const;
+  Globals& globals() { return g_; }
+
+ private:
+  void defineType(const SExp& cmd);
+  void define(const SExp& cmd);
+  void declareUninterpreted(const std::string& name, const TypeP& type);
+  void assertFormula(const SExp& e);
+  bool defineByAssertion(const Expr& e);
+  bool refersTo(const Expr& e, const std::string& name, std::vector<std::string>& bound,
+                std::set<long>& visited) const;
+  void addAssertion(const z3::expr& f);
+  void check();
+  void maxSat();
+  void printModel(const z3::model& m);
+  std::optional<std::string> valueText(const z3::expr& v) const;
+  bool include(const std::string& file);  // false after (exit)
+  int runCommands(CharSource& src, bool interactive, const std::string& where);
+
+  z3::context ctx_;
+  Globals g_;
+  Checker checker_;
+  Builder builder_;
+  Translator tr_;
+  z3::solver solver_;
+  Output out_;
+  std::ostream& err_;
+  Options opt_;
+  std::string program_;
+  std::string status_ = "unknown";
+  long nextRetractId_ = 1;
+  int includeDepth_ = 0;
+  std::optional<z3::expr> last_;
+};
+
+// The program's main: options "-i", "-e" and an optional input file (standard input
+// otherwise). Returns the exit status.
+int solverMain(int argc, char** argv);
+
+}  // namespace vxsolver

@@ -1,0 +1,668 @@
+#include "ys_translate.hpp"
+
+#include <unordered_set>
+
+namespace vxsolver {
+
+bool numeralValue(const z3::expr& e, mpq_class& q) {
+  if (!e.is_numeral() || Z3_is_algebraic_number(e.ctx(), e)) return false;
+  q = mpq_class(Z3_get_numeral_string(e.ctx(), e), 10);
+  q.canonicalize();
+  return true;
+}
+
+static z3::expr mkNum(z3::context& c, const mpq_class& q, bool isInt) {
+  if (isInt) return c.int_val(q.get_num().get_str().c_str());
+  return c.real_val(q.get_str().c_str());
+}
+
+static bool isNot(const z3::expr& e) { return e.is_app() && e.decl().decl_kind() == Z3_OP_NOT; }
+
+// ---------------------------------------------------------------- folding builders
+
+z3::expr Translator::mkAnd(const std::vector<z3::expr>& es) {
+  z3::expr_vector v(ctx_);
+  std::unordered_set<unsigned> seen;
+  for (const auto& e : es) {
+    if (e.is_true()) continue;
+    if (e.is_false()) return ctx_.bool_val(false);
+    if (seen.insert(e.id()).second) v.push_back(e);
+  }
+  if (v.empty()) return ctx_.bool_val(true);
+  if (v.size() == 1) return v[0];
+  return z3::mk_and(v);
+}
+
+z3::expr Translator::mkOr(const std::vector<z3::expr>& es) {
+  z3::expr_vector v(ctx_);
+  std::unordered_set<unsigned> seen;
+  for (const auto& e : es) {
+    if (e.is_false()) continue;
+    if (e.is_true()) return ctx_.bool_val(true);
+    if (seen.insert(e.id()).second) v.push_back(e);
+  }
+  if (v.empty()) return ctx_.bool_val(false);
+  if (v.size() == 1) return v[0];
+  return z3::mk_or(v);
+}
+
+z3::expr Translator::mkNot(const z3::expr& a) {
+  if (a.is_true()) return ctx_.bool_val(false);
+  if (a.is_false()) return ctx_.bool_val(true);
+  if (isNot(a)) return a.arg(0);
+  return !a;
+}
+
+z3::expr Translator::mkImplies(const z3::expr& a, const z3::expr& b) {
+  if (a.is_true()) return b;
+  if (a.is_false() || b.is_true()) return ctx_.bool_val(true);
+  if (b.is_false()) return mkNot(a);
+  if (z3::eq(a, b)) return ctx_.bool_val(true);
+  return z3::implies(a, b);
+}
+
+z3::expr Translator::mkIte(const z3::expr& c, const z3::expr& t0, const z3::expr& e0) {
+  if (c.is_true()) return t0;
+  if (c.is_false()) return e0;
+  z3::sort s = joinSort(t0.get_sort(), e0.get_sort());
+  z3::expr t = coerce(t0, s), e = coerce(e0, s);
+  if (z3::eq(t, e)) return t;
+  if (s.is_bool()) {
+    if (t.is_true()) return mkOr({c, e});
+    if (t.is_false()) return mkAnd({mkNot(c), e});
+    if (e.is_true()) return mkOr({mkNot(c), t});
+    if (e.is_false()) return mkAnd({c, t});
+  }
+  return z3::ite(c, t, e);
+}
+
+bool Translator::isCtorApp(const z3::expr& e, const z3::func_decl& d) const {
+  return e.is_app() && e.decl().id() == d.id();
+}
+
+long Translator::ctorIndex(const Type& t, const z3::expr& e) const {
+  if (!e.is_app()) return -1;
+  unsigned id = e.decl().id();
+  for (size_t i = 0; i < t.ctorDecls.size(); ++i)
+    if (t.ctorDecls[i].id() == id) return static_cast<long>(i);
+  return -1;
+}
+
+z3::expr Translator::mkEq(const z3::expr& a0, const z3::expr& b0) {
+  z3::sort s = joinSort(a0.get_sort(), b0.get_sort());
+  z3::expr a = coerce(a0, s), b = coerce(b0, s);
+  if (z3::eq(a, b)) return ctx_.bool_val(true);
+  mpq_class x, y;
+  if (numeralValue(a, x) && numeralValue(b, y)) return ctx_.bool_val(x == y);
+  if (s.is_bool()) {
+    if (a.is_true()) return b;
+    if (b.is_true()) return a;
+    if (a.is_false()) return mkNot(b);
+    if (b.is_false()) return mkNot(a);
+  }
+  if (a.is_app() && b.is_app() && a.get_sort().is_datatype()) {
+    auto ma = g_.declMeta.find(a.decl().id());
+    auto mb = g_.declMeta.find(b.decl().id());
+    if (ma != g_.declMeta.end() && mb != g_.declMeta.end()) {
+      if (a.decl().id() != b.decl().id()) return ctx_.bool_val(false);
+      std::vector<z3::expr> parts;
+      for (unsigned i = 0; i < a.num_args(); ++i) parts.push_back(mkEq(a.arg(i), b.arg(i)));
+      return mkAnd(parts);
+    }
+  }
+  return a == b;
+}
+
+const Type& Translator::tupleTypeOf(const z3::expr& e) const { return *g_.typeOfSort(e.get_sort()); }
+
+z3::expr Translator::rebuildTuple(const Type& from, const z3::expr& e, const Type& to) {
+  std::vector<z3::expr> parts;
+  for (size_t i = 0; i < from.accessors[0].size(); ++i) {
+    z3::expr x = isCtorApp(e, from.ctorDecls[0]) ? e.arg(static_cast<unsigned>(i)) : from.accessors[0][i](e);
+    parts.push_back(coerce(x, to.ctorDecls[0].domain(static_cast<unsigned>(i))));
+  }
+  return to.ctorDecls[0](static_cast<unsigned>(parts.size()), parts.data());
+}
+
+z3::expr Translator::coerce(const z3::expr& e, const z3::sort& s) {
+  z3::sort es = e.get_sort();
+  if (z3::eq(es, s)) return e;
+  if (es.is_int() && s.is_real()) {
+    mpq_class q;
+    if (numeralValue(e, q)) return mkNum(ctx_, q, false);
+    return z3::to_real(e);
+  }
+  TypeP from = g_.typeOfSort(es), to = g_.typeOfSort(s);
+  if ((from->kind == TypeKind::Tuple || from->kind == TypeKind::Record) && from->kind == to->kind &&
+      from->accessors[0].size() == to->accessors[0].size())
+    return rebuildTuple(*from, e, *to);
+  throw SolverError("internal error: a value of sort " + es.to_string() + " where " + s.to_string() +
+                    " is expected");
+}
+
+z3::sort Translator::joinSort(const z3::sort& a, const z3::sort& b) {
+  if (z3::eq(a, b)) return a;
+  if (a.is_arith() && b.is_arith()) return ctx_.real_sort();
+  TypeP x = g_.typeOfSort(a), y = g_.typeOfSort(b);
+  if (x->kind == TypeKind::Tuple && y->kind == TypeKind::Tuple && x->elems.size() == y->elems.size()) {
+    std::vector<TypeP> elems;
+    for (size_t i = 0; i < x->elems.size(); ++i)
+      elems.push_back(g_.typeOfSort(joinSort(*x->elems[i]->sort, *y->elems[i]->sort)));
+    return *g_.tupleType(elems)->sort;
+  }
+  if (x->kind == TypeKind::Record && y->kind == TypeKind::Record && x->fields.size() == y->fields.size()) {
+    std::vector<Field> fields;
+    for (size_t i = 0; i < x->fields.size(); ++i)
+      fields.emplace_back(x->fields[i].first,
+                          g_.typeOfSort(joinSort(*x->fields[i].second->sort, *y->fields[i].second->sort)));
+    return *g_.recordType(fields)->sort;
+  }
+  throw SolverError("internal error: incompatible sorts " + a.to_string() + " and " + b.to_string());
+}
+
+// ---------------------------------------------------------------- types as constraints and domains
+
+z3::expr Translator::typeConstraint(const Type& t, const z3::expr& x) {
+  if (t.kind == TypeKind::Subrange) {
+    std::vector<z3::expr> parts;
+    if (t.lo) parts.push_back(x >= ctx_.int_val(t.lo->get_str().c_str()));
+    if (t.hi) parts.push_back(x <= ctx_.int_val(t.hi->get_str().c_str()));
+    return mkAnd(parts);
+  }
+  if (t.kind == TypeKind::Subtype) {
+    z3::expr base = typeConstraint(*t.base, x);
+    auto env = std::make_shared<const Env>(Env{t.var, Val{x, nullptr}, nullptr});
+    Val p = eval(*t.pred, env);
+    return mkAnd({base, *p.term});
+  }
+  return ctx_.bool_val(true);
+}
+
+std::vector<z3::expr> Translator::enumerate(const Type& t) {
+  std::vector<z3::expr> out;
+  auto product = [&](const std::vector<TypeP>& comps, const z3::func_decl& mk) {
+    std::vector<std::vector<z3::expr>> doms;
+    for (const auto& c : comps) doms.push_back(enumerate(*c));
+    std::vector<size_t> ix(comps.size(), 0);
+    for (const auto& d : doms)
+      if (d.empty()) return;
+    for (;;) {
+      std::vector<z3::expr> args;
+      for (size_t i = 0; i < comps.size(); ++i) args.push_back(doms[i][ix[i]]);
+      out.push_back(mk(static_cast<unsigned>(args.size()), args.data()));
+      size_t k = 0;
+      while (k < ix.size() && ++ix[k] == doms[k].size()) ix[k++] = 0;
+      if (k == ix.size()) return;
+    }
+  };
+  switch (t.kind) {
+    case TypeKind::Bool:
+      out.push_back(ctx_.bool_val(false));
+      out.push_back(ctx_.bool_val(true));
+      break;
+    case TypeKind::Scalar:
+      for (const auto& d : t.ctorDecls) out.push_back(d());
+      break;
+    case TypeKind::Subrange:
+      for (mpz_class i = *t.lo; i <= *t.hi; ++i) out.push_back(ctx_.int_val(i.get_str().c_str()));
+      break;
+    case TypeKind::Subtype: return enumerate(*t.base);
+    case TypeKind::Tuple: product(t.elems, t.ctorDecls[0]); break;
+    case TypeKind::Record: {
+      std::vector<TypeP> comps;
+      for (const auto& f : t.fields) comps.push_back(f.second);
+      product(comps, t.ctorDecls[0]);
+      break;
+    }
+    case TypeKind::Datatype:
+      for (size_t i = 0; i < t.ctors.size(); ++i) {
+        std::vector<TypeP> comps;
+        for (const auto& f : t.ctors[i].fields) comps.push_back(f.second);
+        if (comps.empty()) out.push_back(t.ctorDecls[i]());
+        else product(comps, t.ctorDecls[i]);
+      }
+      break;
+    default: throw SolverError("internal error: enumeration of an infinite type");
+  }
+  return out;
+}
+
+z3::expr Translator::quantify(bool forall, const std::vector<TypeP>& types, const std::vector<std::string>& names,
+                              const std::function<z3::expr(const std::vector<Val>&)>& body) {
+  size_t total = 1;
+  bool finite = true;
+  for (const auto& t : types) {
+    if (!t->sort) throw SolverError("quantification over a function type is not supported");
+    auto n = finiteSize(*t, quantifierExpansionLimit);
+    if (!n) {
+      finite = false;
+      continue;
+    }
+    total = (*n == 0 || total <= quantifierExpansionLimit / std::max<size_t>(*n, 1)) ? total * *n
+                                                                                    : quantifierExpansionLimit + 1;
+  }
+  if (finite && total <= quantifierExpansionLimit) {
+    std::vector<std::vector<z3::expr>> doms;
+    for (const auto& t : types) doms.push_back(enumerate(*t));
+    for (const auto& d : doms)
+      if (d.empty()) return ctx_.bool_val(forall);
+    std::vector<size_t> ix(types.size(), 0);
+    std::vector<z3::expr> parts;
+    for (;;) {
+      std::vector<Val> vals;
+      std::vector<z3::expr> guards;
+      for (size_t i = 0; i < types.size(); ++i) {
+        vals.push_back(Val{doms[i][ix[i]], nullptr});
+        guards.push_back(typeConstraint(*types[i], doms[i][ix[i]]));
+      }
+      z3::expr g = mkAnd(guards);
+      if (!g.is_false()) {
+        z3::expr b = body(vals);
+        z3::expr p = forall ? mkImplies(g, b) : mkAnd({g, b});
+        if (forall ? p.is_false() : p.is_true()) return p;
+        parts.push_back(p);
+      }
+      size_t k = 0;
+      while (k < ix.size() && ++ix[k] == doms[k].size()) ix[k++] = 0;
+      if (k == ix.size()) break;
+    }
+    return forall ? mkAnd(parts) : mkOr(parts);
+  }
+  z3::expr_vector vars(ctx_);
+  std::vector<Val> vals;
+  std::vector<z3::expr> guards;
+  for (size_t i = 0; i < types.size(); ++i) {
+    std::string n = names[i] + "!" + std::to_string(nextVar_++);
+    z3::expr v = ctx_.constant(n.c_str(), *types[i]->sort);
+    vars.push_back(v);
+    vals.push_back(Val{v, nullptr});
+    guards.push_back(typeConstraint(*types[i], v));
+  }
+  z3::expr g = mkAnd(guards);
+  z3::expr b = body(vals);
+  z3::expr inner = forall ? mkImplies(g, b) : mkAnd({g, b});
+  if (inner.is_true() || inner.is_false()) return inner;
+  return forall ? z3::forall(vars, inner) : z3::exists(vars, inner);
+}
+
+// ---------------------------------------------------------------- evaluation
+
+Val Translator::global(const std::string& name) {
+  const SymbolP* sp = g_.lookup(name);
+  if (!sp) throw SolverError("unknown name \"" + name + "\"");
+  const Symbol& s = **sp;
+  switch (s.kind) {
+    case Symbol::Uninterpreted: {
+      g_.cur.used.insert(name);
+      if (s.uf->groups.empty()) return Val{s.uf->decl(), nullptr};
+      auto f = std::make_shared<FunVal>();
+      f->kind = FunVal::UF;
+      f->uid = nextFunUid_++;
+      f->uf = s.uf;
+      return Val{std::nullopt, f};
+    }
+    case Symbol::Defined: {
+      std::string key = "d" + std::to_string(s.uid);
+      auto it = memo_.find(key);
+      if (it != memo_.end()) return it->second;
+      if (inProgress_.count(s.uid)) throw SolverError("the definition of \"" + name + "\" refers to itself");
+      inProgress_.insert(s.uid);
+      Val v;
+      try {
+        v = eval(*s.value, nullptr);
+      } catch (...) {
+        inProgress_.erase(s.uid);
+        throw;
+      }
+      inProgress_.erase(s.uid);
+      if (v.term && s.type->sort) v.term = coerce(*v.term, *s.type->sort);
+      memo_.emplace(key, v);
+      return v;
+    }
+    case Symbol::ScalarElem: return Val{s.owner->ctorDecls[s.ctor](), nullptr};
+    case Symbol::Constructor:
+      if (s.owner->ctors[s.ctor].fields.empty()) return Val{s.owner->ctorDecls[s.ctor](), nullptr};
+      [[fallthrough]];
+    case Symbol::Selector:
+    case Symbol::Recognizer: {
+      auto f = std::make_shared<FunVal>();
+      f->kind = FunVal::Builtin;
+      f->uid = nextFunUid_++;
+      f->sym = *sp;
+      return Val{std::nullopt, f};
+    }
+  }
+  throw SolverError("internal error: unknown symbol kind");
+}
+
+std::vector<TypeP> Translator::paramTypes(const FunVal& f) const {
+  switch (f.kind) {
+    case FunVal::Closure: {
+      std::vector<TypeP> out;
+      for (const auto& p : f.params) out.push_back(p.type);
+      return out;
+    }
+    case FunVal::UF: {
+      size_t off = 0;
+      for (size_t i = 0; i < f.group; ++i) off += f.uf->groups[i];
+      return {f.uf->argTypes.begin() + static_cast<long>(off),
+              f.uf->argTypes.begin() + static_cast<long>(off + f.uf->groups[f.group])};
+    }
+    case FunVal::Builtin: {
+      const auto& e = baseOf(*f.sym->type).elems;
+      return {e.begin(), e.end() - 1};
+    }
+    case FunVal::Update:
+    case FunVal::Ite: return paramTypes(*f.a);
+  }
+  return {};
+}
+
+z3::expr Translator::funEq(const Val& a, const Val& b) {
+  std::vector<TypeP> types = paramTypes(*a.fun);
+  std::vector<std::string> names(types.size(), "x");
+  return quantify(true, types, names, [&](const std::vector<Val>& xs) {
+    Val ra = apply(a, xs), rb = apply(b, xs);
+    if (ra.isFun()) return funEq(ra, rb);
+    return mkEq(*ra.term, *rb.term);
+  });
+}
+
+Val Translator::apply(const Val& fv, const std::vector<Val>& args) {
+  if (!fv.isFun()) throw SolverError("internal error: application of a non-function");
+  const FunVal& f = *fv.fun;
+  switch (f.kind) {
+    case FunVal::Closure: {
+      std::string key;
+      bool memoise = true;
+      for (const auto& a : args) memoise = memoise && a.term.has_value();
+      if (memoise) {
+        key = "c" + std::to_string(f.uid);
+        for (const auto& a : args) key += ":" + std::to_string(a.term->id());
+        auto it = memo_.find(key);
+        if (it != memo_.end()) return it->second;
+      }
+      if (++depth_ > 20000) {
+        depth_ = 0;
+        throw SolverError("the expansion of definitions does not end (a recursive definition?)");
+      }
+      EnvP env = f.env;
+      for (size_t i = 0; i < args.size(); ++i) {
+        Val v = args[i];
+        if (v.term && f.params[i].type->sort) v.term = coerce(*v.term, *f.params[i].type->sort);
+        env = std::make_shared<const Env>(Env{f.params[i].name, v, env});
+      }
+      Val r = eval(*f.body, env);
+      --depth_;
+      if (memoise) memo_.emplace(key, r);
+      return r;
+    }
+    case FunVal::UF: {
+      std::vector<z3::expr> applied = f.applied;
+      for (const auto& a : args)
+        applied.push_back(coerce(*a.term, f.uf->decl.domain(static_cast<unsigned>(applied.size()))));
+      if (f.group + 1 == f.uf->groups.size())
+        return Val{f.uf->decl(static_cast<unsigned>(applied.size()), applied.data()), nullptr};
+      auto g = std::make_shared<FunVal>(f);
+      g->uid = nextFunUid_++;
+      g->applied = std::move(applied);
+      g->group = f.group + 1;
+      return Val{std::nullopt, g};
+    }
+    case FunVal::Builtin: {
+      const Symbol& s = *f.sym;
+      const Type& t = *s.owner;
+      if (s.kind == Symbol::Constructor) {
+        std::vector<z3::expr> parts;
+        for (size_t i = 0; i < args.size(); ++i)
+          parts.push_back(coerce(*args[i].term, t.ctorDecls[s.ctor].domain(static_cast<unsigned>(i))));
+        return Val{t.ctorDecls[s.ctor](static_cast<unsigned>(parts.size()), parts.data()), nullptr};
+      }
+      const z3::expr& x = *args[0].term;
+      if (s.kind == Symbol::Selector) {
+        if (isCtorApp(x, t.ctorDecls[s.ctor])) return Val{x.arg(static_cast<unsigned>(s.field)), nullptr};
+        return Val{t.accessors[s.ctor][s.field](x), nullptr};
+      }
+      long k = ctorIndex(t, x);
+      if (k >= 0) return Val{ctx_.bool_val(k == static_cast<long>(s.ctor)), nullptr};
+      return Val{t.testers[s.ctor](x), nullptr};
+    }
+    case FunVal::Update: {
+      Val r = apply(Val{std::nullopt, f.a}, args);
+      std::vector<z3::expr> conds;
+      for (size_t i = 0; i < args.size(); ++i) conds.push_back(mkEq(*args[i].term, *f.at[i].term));
+      return Val{mkIte(mkAnd(conds), *f.value, *r.term), nullptr};
+    }
+    case FunVal::Ite: {
+      Val ra = apply(Val{std::nullopt, f.a}, args), rb = apply(Val{std::nullopt, f.b}, args);
+      if (!ra.isFun()) return Val{mkIte(*f.cond, *ra.term, *rb.term), nullptr};
+      auto g = std::make_shared<FunVal>();
+      g->kind = FunVal::Ite;
+      g->uid = nextFunUid_++;
+      g->cond = f.cond;
+      g->a = ra.fun;
+      g->b = rb.fun;
+      return Val{std::nullopt, g};
+    }
+  }
+  throw SolverError("internal error: unknown function value");
+}
+
+z3::expr Translator::formula(const Expr& e) {
+  depth_ = 0;
+  Val v = eval(e, nullptr);
+  if (!v.term) throw SolverError("internal error: a formula without a term");
+  return *v.term;
+}
+
+Val Translator::evalCompare(const Expr& e, const EnvP& env) {
+  z3::expr a0 = *eval(*e.args[0], env).term, b0 = *eval(*e.args[1], env).term;
+  z3::sort s = joinSort(a0.get_sort(), b0.get_sort());
+  z3::expr a = coerce(a0, s), b = coerce(b0, s);
+  mpq_class x, y;
+  bool folded = numeralValue(a, x) && numeralValue(b, y);
+  switch (e.kind) {
+    case ExprKind::Lt: return Val{folded ? ctx_.bool_val(x < y) : a < b, nullptr};
+    case ExprKind::Le: return Val{folded ? ctx_.bool_val(x <= y) : a <= b, nullptr};
+    case ExprKind::Gt: return Val{folded ? ctx_.bool_val(x > y) : a > b, nullptr};
+    default: return Val{folded ? ctx_.bool_val(x >= y) : a >= b, nullptr};
+  }
+}
+
+Val Translator::evalArith(const Expr& e, const EnvP& env) {
+  std::vector<z3::expr> ts;
+  for (const auto& a : e.args) ts.push_back(*eval(*a, env).term);
+  bool real = e.kind == ExprKind::Div;
+  for (const auto& t : ts) real = real || t.get_sort().is_real();
+  z3::sort s = real ? ctx_.real_sort() : ctx_.int_sort();
+  for (auto& t : ts) t = coerce(t, s);
+  if (e.kind == ExprKind::Sub && ts.size() == 1) ts.insert(ts.begin(), mkNum(ctx_, 0, !real));
+  z3::expr r = ts[0];
+  for (size_t i = 1; i < ts.size(); ++i) {
+    const z3::expr& b = ts[i];
+    mpq_class x, y;
+    bool folded = numeralValue(r, x) && numeralValue(b, y);
+    switch (e.kind) {
+      case ExprKind::Add:
+        if (folded) r = mkNum(ctx_, x + y, !real);
+        else if (numeralValue(b, y) && y == 0) {
+        } else if (numeralValue(r, x) && x == 0) r = b;
+        else r = r + b;
+        break;
+      case ExprKind::Sub:
+        if (folded) r = mkNum(ctx_, x - y, !real);
+        else if (numeralValue(b, y) && y == 0) {
+        } else r = r - b;
+        break;
+      case ExprKind::Mul:
+        if (folded) r = mkNum(ctx_, x * y, !real);
+        else r = r * b;
+        break;
+      case ExprKind::Div:
+        if (folded && y != 0) r = mkNum(ctx_, x / y, false);
+        else r = r / b;
+        break;
+      case ExprKind::IntDiv:
+      case ExprKind::Mod:
+        if (folded && y != 0) {
+          mpz_class q, a = x.get_num(), d = y.get_num();
+          if (d > 0) mpz_fdiv_q(q.get_mpz_t(), a.get_mpz_t(), d.get_mpz_t());
+          else mpz_cdiv_q(q.get_mpz_t(), a.get_mpz_t(), d.get_mpz_t());
+          r = mkNum(ctx_, e.kind == ExprKind::IntDiv ? mpq_class(q) : mpq_class(a - d * q), true);
+        } else {
+          r = e.kind == ExprKind::IntDiv ? r / b : z3::mod(r, b);
+        }
+        break;
+      default: throw SolverError("internal error: not arithmetic");
+    }
+  }
+  return Val{r, nullptr};
+}
+
+static std::shared_ptr<FunVal> funVal(FunVal::Kind k, long uid) {
+  auto f = std::make_shared<FunVal>();
+  f->kind = k;
+  f->uid = uid;
+  return f;
+}
+
+Val Translator::eval(const Expr& e, const EnvP& env) {
+  switch (e.kind) {
+    case ExprKind::Name:
+      for (const Env* p = env.get(); p; p = p->next.get())
+        if (p->name == e.name) return p->val;
+      return global(e.name);
+    case ExprKind::BoolLit: return Val{ctx_.bool_val(e.boolVal), nullptr};
+    case ExprKind::NumLit: return Val{mkNum(ctx_, e.num, e.isInt), nullptr};
+    case ExprKind::App: {
+      Val f = eval(*e.args[0], env);
+      std::vector<Val> args;
+      for (size_t i = 1; i < e.args.size(); ++i) args.push_back(eval(*e.args[i], env));
+      return apply(f, args);
+    }
+    case ExprKind::And:
+    case ExprKind::Or: {
+      bool isAnd = e.kind == ExprKind::And;
+      std::vector<z3::expr> parts;
+      for (const auto& a : e.args) {
+        z3::expr t = *eval(*a, env).term;
+        if (isAnd ? t.is_false() : t.is_true()) return Val{t, nullptr};
+        parts.push_back(t);
+      }
+      return Val{isAnd ? mkAnd(parts) : mkOr(parts), nullptr};
+    }
+    case ExprKind::Not: return Val{mkNot(*eval(*e.args[0], env).term), nullptr};
+    case ExprKind::Implies: {
+      z3::expr a = *eval(*e.args[0], env).term;
+      if (a.is_false()) return Val{ctx_.bool_val(true), nullptr};
+      return Val{mkImplies(a, *eval(*e.args[1], env).term), nullptr};
+    }
+    case ExprKind::Eq:
+    case ExprKind::Neq: {
+      Val a = eval(*e.args[0], env), b = eval(*e.args[1], env);
+      z3::expr r = a.isFun() ? funEq(a, b) : mkEq(*a.term, *b.term);
+      return Val{e.kind == ExprKind::Eq ? r : mkNot(r), nullptr};
+    }
+    case ExprKind::Lt:
+    case ExprKind::Le:
+    case ExprKind::Gt:
+    case ExprKind::Ge: return evalCompare(e, env);
+    case ExprKind::Add:
+    case ExprKind::Sub:
+    case ExprKind::Mul:
+    case ExprKind::Div:
+    case ExprKind::IntDiv:
+    case ExprKind::Mod: return evalArith(e, env);
+    case ExprKind::Ite: {
+      z3::expr c = *eval(*e.args[0], env).term;
+      if (c.is_true()) return eval(*e.args[1], env);
+      if (c.is_false()) return eval(*e.args[2], env);
+      Val t = eval(*e.args[1], env), f = eval(*e.args[2], env);
+      if (!t.isFun()) return Val{mkIte(c, *t.term, *f.term), nullptr};
+      auto g = funVal(FunVal::Ite, nextFunUid_++);
+      g->cond = c;
+      g->a = t.fun;
+      g->b = f.fun;
+      return Val{std::nullopt, g};
+    }
+    case ExprKind::Let: {
+      EnvP inner = env;
+      for (size_t i = 0; i < e.binders.size(); ++i) {
+        Val v = eval(*e.args[i], inner);
+        const TypeP& t = e.binders[i].type;
+        if (v.term && t && t->sort) v.term = coerce(*v.term, *t->sort);
+        inner = std::make_shared<const Env>(Env{e.binders[i].name, v, inner});
+      }
+      return eval(*e.args.back(), inner);
+    }
+    case ExprKind::Forall:
+    case ExprKind::Exists: {
+      std::vector<TypeP> types;
+      std::vector<std::string> names;
+      for (const auto& b : e.binders) {
+        types.push_back(b.type);
+        names.push_back(b.name);
+      }
+      z3::expr r = quantify(e.kind == ExprKind::Forall, types, names, [&](const std::vector<Val>& vals) {
+        EnvP inner = env;
+        for (size_t i = 0; i < vals.size(); ++i)
+          inner = std::make_shared<const Env>(Env{e.binders[i].name, vals[i], inner});
+        return *eval(*e.args[0], inner).term;
+      });
+      return Val{r, nullptr};
+    }
+    case ExprKind::Lambda: {
+      auto f = funVal(FunVal::Closure, nextFunUid_++);
+      f->params = e.binders;
+      f->body = e.args[0];
+      f->env = env;
+      return Val{std::nullopt, f};
+    }
+    case ExprKind::MkTuple:
+    case ExprKind::MkRecord: {
+      std::vector<z3::expr> parts;
+      std::vector<TypeP> elems;
+      std::vector<Field> fields;
+      for (size_t i = 0; i < e.args.size(); ++i) {
+        parts.push_back(*eval(*e.args[i], env).term);
+        TypeP t = g_.typeOfSort(parts.back().get_sort());
+        if (e.kind == ExprKind::MkTuple) elems.push_back(t);
+        else fields.emplace_back(e.binders[i].name, t);
+      }
+      TypeP t = e.kind == ExprKind::MkTuple ? g_.tupleType(elems) : g_.recordType(fields);
+      return Val{t->ctorDecls[0](static_cast<unsigned>(parts.size()), parts.data()), nullptr};
+    }
+    case ExprKind::SelectTuple:
+    case ExprKind::SelectRecord:
+    case ExprKind::UpdateTuple:
+    case ExprKind::UpdateRecord: {
+      z3::expr x = *eval(*e.args[0], env).term;
+      const Type& t = tupleTypeOf(x);
+      size_t i = 0;
+      if (e.kind == ExprKind::SelectTuple || e.kind == ExprKind::UpdateTuple) {
+        i = static_cast<size_t>(e.index - 1);
+      } else {
+        while (i < t.fields.size() && t.fields[i].first != e.name) ++i;
+      }
+      bool literal = isCtorApp(x, t.ctorDecls[0]);
+      if (e.kind == ExprKind::SelectTuple || e.kind == ExprKind::SelectRecord)
+        return Val{literal ? x.arg(static_cast<unsigned>(i)) : t.accessors[0][i](x), nullptr};
+      std::vector<z3::expr> parts;
+      for (size_t k = 0; k < t.accessors[0].size(); ++k)
+        parts.push_back(literal ? x.arg(static_cast<unsigned>(k)) : t.accessors[0][k](x));
+      parts[i] = coerce(*eval(*e.args[1], env).term, t.ctorDecls[0].domain(static_cast<unsigned>(i)));
+      return Val{t.ctorDecls[0](static_cast<unsigned>(parts.size()), parts.data()), nullptr};
+    }
+    case ExprKind::UpdateFun: {
+      Val f = eval(*e.args[0], env);
+      auto g = funVal(FunVal::Update, nextFunUid_++);
+      g->a = f.fun;
+      for (size_t i = 1; i + 1 < e.args.size(); ++i) g->at.push_back(eval(*e.args[i], env));
+      g->value = *eval(*e.args.back(), env).term;
+      return Val{std::nullopt, g};
+    }
+  }
+  throw SolverError("internal error: unknown expression form");
+}
+
+}  // namespace vxsolver

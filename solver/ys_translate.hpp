@@ -1,0 +1,107 @@
+// Translation of checked expressions into Z3 terms. Expressions are evaluated in an
+// environment: first-order values become Z3 terms, function values stay closures
+// (lambdas with their environment), uninterpreted functions waiting for their
+// arguments, constructors, selectors and recognisers, or function updates. Applying a
+// closure evaluates its body with the parameters bound, so defined symbols reduce to
+// their bodies, a lambda passed as an argument is applied without capturing names, and
+// the result is quantifier-free wherever the input is. Applications of closures to
+// terms are memoised, so shared definitions are expanded once per argument tuple.
+// Small facts are folded as terms are built (constants, numerals, constructors against
+// their selectors and recognisers), and quantifiers over finite types are expanded.
+#pragma once
+#include <functional>
+#include <unordered_map>
+
+#include "ys_state.hpp"
+
+namespace vxsolver {
+
+struct FunVal;
+struct Val {
+  std::optional<z3::expr> term;            // first-order value
+  std::shared_ptr<const FunVal> fun;       // function value
+  bool isFun() const { return fun != nullptr; }
+};
+
+struct Env;
+using EnvP = std::shared_ptr<const Env>;
+struct Env {
+  std::string name;
+  Val val;
+  EnvP next;
+};
+
+struct FunVal {
+  enum Kind { Closure, UF, Builtin, Update, Ite } kind = Closure;
+  long uid = 0;
+  // Closure
+  std::vector<Binder> params;
+  ExprP body;
+  EnvP env;
+  // UF: the arguments of the groups applied so far
+  std::shared_ptr<const UFInfo> uf;
+  std::vector<z3::expr> applied;
+  size_t group = 0;
+  // Builtin: a constructor, selector or recogniser
+  SymbolP sym;
+  // Update: base updated at the arguments `at` to `value`; Ite: if cond then a else b
+  std::shared_ptr<const FunVal> a, b;
+  std::vector<Val> at;
+  std::optional<z3::expr> value, cond;
+};
+
+class Translator {
+ public:
+  explicit Translator(Globals& g) : g_(g), ctx_(g.ctx) {}
+
+  // A closed formula.
+  z3::expr formula(const Expr& e);
+  Val eval(const Expr& e, const EnvP& env);
+  Val apply(const Val& f, const std::vector<Val>& args);
+  // The equality of two function values (pointwise).
+  z3::expr funEq(const Val& a, const Val& b);
+  // The constraint that a term of type t satisfies (subranges, subtypes); true if none.
+  z3::expr typeConstraint(const Type& t, const z3::expr& x);
+  // Expands or builds a quantifier over the binders; body gets one value per binder.
+  z3::expr quantify(bool forall, const std::vector<TypeP>& types, const std::vector<std::string>& names,
+                    const std::function<z3::expr(const std::vector<Val>&)>& body);
+  // Forgets memoised results (after pop, reset, or a change of a symbol's meaning).
+  void clearMemo() { memo_.clear(); }
+  // The types of the parameters of a function value's first application.
+  std::vector<TypeP> paramTypes(const FunVal& f) const;
+
+  // Term builders that fold what is evident.
+  z3::expr mkAnd(const std::vector<z3::expr>& es);
+  z3::expr mkOr(const std::vector<z3::expr>& es);
+  z3::expr mkNot(const z3::expr& a);
+  z3::expr mkImplies(const z3::expr& a, const z3::expr& b);
+  z3::expr mkIte(const z3::expr& c, const z3::expr& t, const z3::expr& e);
+  z3::expr mkEq(const z3::expr& a, const z3::expr& b);
+  z3::expr coerce(const z3::expr& e, const z3::sort& s);
+  z3::sort joinSort(const z3::sort& a, const z3::sort& b);
+
+  size_t quantifierExpansionLimit = 4096;
+
+ private:
+  Val global(const std::string& name);
+  Val evalArith(const Expr& e, const EnvP& env);
+  Val evalCompare(const Expr& e, const EnvP& env);
+  std::vector<z3::expr> enumerate(const Type& t);
+  bool isCtorApp(const z3::expr& e, const z3::func_decl& d) const;
+  long ctorIndex(const Type& t, const z3::expr& e) const;
+  const Type& tupleTypeOf(const z3::expr& e) const;
+  z3::expr rebuildTuple(const Type& from, const z3::expr& e, const Type& to);
+
+  Globals& g_;
+  z3::context& ctx_;
+  std::unordered_map<std::string, Val> memo_;
+  long nextFunUid_ = 1;
+  long nextVar_ = 1;
+  long depth_ = 0;
+  std::set<long> inProgress_;
+};
+
+// Numerals of Z3 terms as exact fractions.
+bool numeralValue(const z3::expr& e, mpq_class& q);
+
+}  // namespace vxsolver
