@@ -80,7 +80,11 @@ int Session::runCommands(CharSource& src, bool interactive, const std::string& w
       }
       bool more = execute(*cmd);
       out_.endCommand();
-      if (!more) return -1;
+      if (!more) {
+        out_.endLine();
+        out_.flush();
+        return -1;
+      }
     } catch (const SolverError& e) {
       out_.endCommand();
       throw SolverError(where + "line " + std::to_string(line) + ": " + (raw.empty() ? "" : clip(raw) + ": ") +
@@ -98,6 +102,7 @@ int Session::run(CharSource& src) {
     runCommands(src, opt_.interactive, "");
     return 0;
   } catch (const std::exception& e) {
+    out_.endLine();
     out_.flush();
     err_ << program_ << ": " << e.what() << "\n";
     err_.flush();

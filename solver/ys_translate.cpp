@@ -165,8 +165,10 @@ z3::sort Translator::joinSort(const z3::sort& a, const z3::sort& b) {
 z3::expr Translator::typeConstraint(const Type& t, const z3::expr& x) {
   if (t.kind == TypeKind::Subrange) {
     std::vector<z3::expr> parts;
-    if (t.lo) parts.push_back(x >= ctx_.int_val(t.lo->get_str().c_str()));
-    if (t.hi) parts.push_back(x <= ctx_.int_val(t.hi->get_str().c_str()));
+    mpq_class v;
+    bool known = numeralValue(x, v);
+    if (t.lo) parts.push_back(known ? ctx_.bool_val(v >= *t.lo) : x >= ctx_.int_val(t.lo->get_str().c_str()));
+    if (t.hi) parts.push_back(known ? ctx_.bool_val(v <= *t.hi) : x <= ctx_.int_val(t.hi->get_str().c_str()));
     return mkAnd(parts);
   }
   if (t.kind == TypeKind::Subtype) {
