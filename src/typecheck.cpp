@@ -1,1 +1,426 @@
-// placeholder
+// The type checker: untyped contract and goal expressions to typed expressions, or the
+// first type error as one message.
+//
+// Expressions are walked with an explicit stack of frames rather than by recursion, so a
+// long operator chain (which the grammar builds as a deep left spine) is checked in
+// constant native stack. Children are checked left to right and the first error ends the
+// walk, exactly as a recursive checker would.
+#include <optional>
+#include <sstream>
+
+#include "typecheck.hpp"
+
+#include "fatal.hpp"
+
+namespace vorlax::tc {
+
+// ---------------------------------------------------------------------------------------
+// Typed expressions
+
+namespace {
+
+// Set while the outermost ~TExpr drains a tree: inner destructors hand their children
+// over instead of releasing them recursively.
+thread_local std::vector<TExprP>* tDrain = nullptr;
+
+void takeChildren(TExpr::V& v, std::vector<TExprP>& out) {
+  std::visit(
+      [&](auto& n) {
+        using T = std::decay_t<decltype(n)>;
+        if constexpr (std::is_same_v<T, Call>) {
+          for (auto& a : n.args)
+            if (a) out.push_back(std::move(a));
+        } else if constexpr (std::is_same_v<T, BinOpExpr>) {
+          if (n.left) out.push_back(std::move(n.left));
+          if (n.right) out.push_back(std::move(n.right));
+        } else if constexpr (std::is_same_v<T, UnOpExpr> || std::is_same_v<T, Cast>) {
+          if (n.operand) out.push_back(std::move(n.operand));
+        } else if constexpr (std::is_same_v<T, Access>) {
+          if (n.object) out.push_back(std::move(n.object));
+        }
+      },
+      v);
+}
+
+}  // namespace
+
+TExpr::~TExpr() {
+  if (tDrain) {
+    takeChildren(v, *tDrain);
+    return;
+  }
+  std::vector<TExprP> pending;
+  takeChildren(v, pending);
+  if (pending.empty()) return;
+  tDrain = &pending;
+  while (!pending.empty()) {
+    TExprP p = std::move(pending.back());
+    pending.pop_back();
+    p.reset();  // a last owner's ~TExpr appends that node's children to `pending`
+  }
+  tDrain = nullptr;
+}
+
+Type texprType(const TExpr& e) {
+  return std::visit(
+      [](const auto& n) -> Type {
+        using T = std::decay_t<decltype(n)>;
+        if constexpr (std::is_same_v<T, LitInt>) {
+          return IntType{};
+        } else if constexpr (std::is_same_v<T, LitBool>) {
+          return BoolType{};
+        } else if constexpr (std::is_same_v<T, LitDouble>) {
+          return DoubleType{};
+        } else {
+          return n.type;
+        }
+      },
+      e.v);
+}
+
+bool operator==(const TExpr& a, const TExpr& b) {
+  std::vector<std::pair<const TExpr*, const TExpr*>> todo{{&a, &b}};
+  auto same = [&](const TExprP& x, const TExprP& y) {
+    // No shortcut for a shared subtree: a NaN literal is unequal even to itself.
+    if (!x || !y) return !x && !y;
+    todo.emplace_back(x.get(), y.get());
+    return true;
+  };
+  while (!todo.empty()) {
+    auto [x, y] = todo.back();
+    todo.pop_back();
+    if (x->v.index() != y->v.index()) return false;
+    bool eq = std::visit(
+        [&](const auto& n) -> bool {
+          using T = std::decay_t<decltype(n)>;
+          const T& m = std::get<T>(y->v);
+          if constexpr (std::is_same_v<T, Call>) {
+            if (n.name != m.name || n.args.size() != m.args.size() || n.type != m.type) return false;
+            for (std::size_t i = 0; i < n.args.size(); ++i)
+              if (!same(n.args[i], m.args[i])) return false;
+            return true;
+          } else if constexpr (std::is_same_v<T, BinOpExpr>) {
+            return n.op == m.op && n.type == m.type && same(n.left, m.left) && same(n.right, m.right);
+          } else if constexpr (std::is_same_v<T, UnOpExpr>) {
+            return n.op == m.op && n.type == m.type && same(n.operand, m.operand);
+          } else if constexpr (std::is_same_v<T, Access>) {
+            return n.field == m.field && n.type == m.type && same(n.object, m.object);
+          } else if constexpr (std::is_same_v<T, Var>) {
+            return n.name == m.name && n.type == m.type;
+          } else if constexpr (std::is_same_v<T, Cast>) {
+            return n.type == m.type && same(n.operand, m.operand);
+          } else if constexpr (std::is_same_v<T, LitInt> || std::is_same_v<T, LitBool> ||
+                               std::is_same_v<T, LitDouble>) {
+            return n.value == m.value;
+          } else {
+            return n.type == m.type;  // ResultVar, LitNull
+          }
+        },
+        x->v);
+    if (!eq) return false;
+  }
+  return true;
+}
+
+// ---------------------------------------------------------------------------------------
+// The checker
+
+namespace {
+
+// The name of a two-operand operator in messages: "Add" ... "Implies", "ArrayIndex"; a
+// relation by its own name ("Lt").
+std::string operatorName(const BinOp& op) {
+  if (op.kind == BinOp::RelOp) return showROp(op.rop);
+  return showBinOp(op, 0);
+}
+
+// A null literal out of place, a cast or a real literal.
+std::string cannotTypecheck(const ast::Expr& e) {
+  std::ostringstream os;
+  os << "Can't typecheck ";
+  ast::showExpr(os, e);
+  return os.str();
+}
+
+std::string notFound(const std::string& name) { return name + " not found in declarations"; }
+
+using Outcome = std::optional<std::string>;  // an error message, or nothing
+
+// Type of a field of the structure `s`: the first structure of that name, the first field
+// of that name.
+Outcome lookupAttrType(const std::vector<Struct>& structs, const std::string& f,
+                       const std::string& s, Type& out) {
+  for (const Struct& st : structs) {
+    if (st.structName != s) continue;
+    DeclMap fields = declsToMap(st.structDecls);
+    auto it = fields.find(f);
+    if (it == fields.end()) return notFound(f);
+    out = it->second;
+    return std::nullopt;
+  }
+  return "<" + s + "> not found";
+}
+
+Outcome unOpTypes(UnOp op, const TExprP& operand, Type& out) {
+  Type t = texprType(*operand);
+  bool ok = false;
+  switch (op) {
+    case UnOp::Not: ok = t.is<BoolType>(); break;
+    case UnOp::Neg: ok = t.is<IntType>() || t.is<DoubleType>(); break;
+    case UnOp::Old: ok = true; break;
+  }
+  if (!ok) {
+    return "(" + showTExpr(*operand) + ") is an unsuitable argument for " + showUnOp(op);
+  }
+  out = std::move(t);
+  return std::nullopt;
+}
+
+Outcome binOpTypes(const BinOp& op, const TExprP& l, const TExprP& r, Type& out) {
+  Type tl = texprType(*l);
+  Type tr = texprType(*r);
+  switch (op.kind) {
+    case BinOp::Add:
+    case BinOp::Sub:
+    case BinOp::Mul:
+    case BinOp::Div:
+      if (tl.is<IntType>() && tr.is<IntType>()) {
+        out = IntType{};
+        return std::nullopt;
+      }
+      if (tl.is<DoubleType>() && tr.is<DoubleType>()) {
+        out = DoubleType{};
+        return std::nullopt;
+      }
+      break;
+    case BinOp::Or:
+    case BinOp::And:
+    case BinOp::Implies:
+      if (tl.is<BoolType>() && tr.is<BoolType>()) {
+        out = BoolType{};
+        return std::nullopt;
+      }
+      break;
+    case BinOp::RelOp:
+      if (tl == tr) {
+        out = BoolType{};
+        return std::nullopt;
+      }
+      break;
+    case BinOp::ArrayIndex:  // no operand types are accepted
+      break;
+  }
+  return "(" + showTExpr(*l) + "," + showTExpr(*r) + ") are unsuitable arguments for " +
+         operatorName(op);
+}
+
+Outcome checkFunctionArgs(const ast::Procedure& fn, const std::vector<TExprP>& targs,
+                          Type& out) {
+  if (fn.prcdArgs.size() != targs.size()) return std::string("Arguments not same length");
+  for (std::size_t i = 0; i < targs.size(); ++i)
+    if (fn.prcdArgs[i].declType != texprType(*targs[i]))
+      return std::string("Some types don't conform in arguments");
+  out = fn.prcdResult;
+  return std::nullopt;
+}
+
+const ast::Procedure* findFunction(const ast::Domain& dom, const std::string& name) {
+  for (const auto& f : dom.domFuncs)
+    if (f.prcdName == name) return &f;
+  return nullptr;
+}
+
+bool isNull(const ast::ExprP& e) { return e->is<ast::LitNull>(); }
+
+// One expression under examination.
+struct Frame {
+  explicit Frame(const ast::Expr* e) : expr(e) {}
+  const ast::Expr* expr;
+  bool entered = false;
+  std::vector<const ast::Expr*> todo;  // sub-expressions to check, in order
+  std::vector<TExprP> done;            // their typed forms so far
+  const ast::Procedure* fn = nullptr;  // Call: the function called
+  int nullSide = 0;                    // null comparison: 1 left operand null, 2 right
+};
+
+class Checker {
+ public:
+  Checker(const DeclMap& scope, const ast::Domain& dom, const Type& result)
+      : scope_(scope), dom_(dom), result_(result) {}
+
+  Checked<TExprP> run(const ast::Expr& root) {
+    std::vector<Frame> stack;
+    stack.push_back(Frame{&root});
+    while (true) {
+      Frame& f = stack.back();
+      TExprP typed;
+      if (!f.entered) {
+        f.entered = true;
+        if (Outcome err = enter(f, typed)) return Checked<TExprP>::failure(std::move(*err));
+      }
+      if (!typed) {
+        if (f.done.size() < f.todo.size()) {
+          const ast::Expr* next = f.todo[f.done.size()];
+          stack.push_back(Frame{next});  // invalidates f
+          continue;
+        }
+        if (Outcome err = finish(f, typed)) return Checked<TExprP>::failure(std::move(*err));
+      }
+      stack.pop_back();
+      if (stack.empty()) return Checked<TExprP>::success(std::move(typed));
+      stack.back().done.push_back(std::move(typed));
+    }
+  }
+
+ private:
+  // Checks what can be decided before the sub-expressions: a leaf is typed at once
+  // (`typed` set); otherwise the sub-expressions to check are listed in `f.todo`.
+  Outcome enter(Frame& f, TExprP& typed) {
+    const ast::Expr& e = *f.expr;
+    return std::visit(
+        [&](const auto& n) -> Outcome {
+          using T = std::decay_t<decltype(n)>;
+          if constexpr (std::is_same_v<T, ast::Var>) {
+            auto it = scope_.find(n.name);
+            if (it == scope_.end()) return notFound(n.name);
+            typed = mk(Var{n.name, it->second});
+          } else if constexpr (std::is_same_v<T, ast::ResultVar>) {
+            typed = mk(ResultVar{result_});
+          } else if constexpr (std::is_same_v<T, ast::LitInt>) {
+            typed = mk(LitInt{n.value});
+          } else if constexpr (std::is_same_v<T, ast::LitBool>) {
+            typed = mk(LitBool{n.value});
+          } else if constexpr (std::is_same_v<T, ast::Access>) {
+            ast::accessField(n);  // an access that could not be built fails here
+            f.todo.push_back(n.object.get());
+          } else if constexpr (std::is_same_v<T, ast::UnOpExpr>) {
+            f.todo.push_back(n.operand.get());
+          } else if constexpr (std::is_same_v<T, ast::BinOpExpr>) {
+            bool nullRule = n.op.kind == BinOp::RelOp &&
+                            (n.op.rop == ROp::Eq || n.op.rop == ROp::Neq) &&
+                            (isNull(n.left) || isNull(n.right));
+            if (!nullRule) {
+              f.todo = {n.left.get(), n.right.get()};
+            } else if (isNull(n.left) && isNull(n.right)) {
+              typed = mk(BinOpExpr{n.op, mk(LitNull{VoidType{}}), mk(LitNull{VoidType{}}),
+                                   BoolType{}});
+            } else if (isNull(n.left)) {
+              f.nullSide = 1;
+              f.todo = {n.right.get()};
+            } else {
+              f.nullSide = 2;
+              f.todo = {n.left.get()};
+            }
+          } else if constexpr (std::is_same_v<T, ast::Call>) {
+            f.fn = findFunction(dom_, n.name);
+            if (!f.fn) return "Coudln't find function " + n.name;
+            f.todo.reserve(n.args.size());
+            for (const auto& a : n.args) f.todo.push_back(a.get());
+          } else {
+            // LitNull outside a comparison with Eq or Neq, Cast, LitDouble
+            return cannotTypecheck(e);
+          }
+          return std::nullopt;
+        },
+        e.v);
+  }
+
+  // Builds the typed node once every sub-expression is typed.
+  Outcome finish(Frame& f, TExprP& typed) {
+    const ast::Expr& e = *f.expr;
+    std::vector<TExprP>& d = f.done;
+    return std::visit(
+        [&](const auto& n) -> Outcome {
+          using T = std::decay_t<decltype(n)>;
+          if constexpr (std::is_same_v<T, ast::Access>) {
+            Type t = texprType(*d[0]);
+            const StructType* st = t.as<StructType>();
+            if (!st) return showType(t) + " not a struct";
+            Type ft;
+            if (Outcome err = lookupAttrType(dom_.domStructs, ast::accessField(n), st->name, ft))
+              return err;
+            typed = mk(Access{std::move(d[0]), ast::accessField(n), std::move(ft)});
+          } else if constexpr (std::is_same_v<T, ast::UnOpExpr>) {
+            Type t;
+            if (Outcome err = unOpTypes(n.op, d[0], t)) return err;
+            typed = mk(UnOpExpr{n.op, std::move(d[0]), std::move(t)});
+          } else if constexpr (std::is_same_v<T, ast::BinOpExpr>) {
+            if (f.nullSide == 1) {
+              TExprP nul = mk(LitNull{texprType(*d[0])});
+              typed = mk(BinOpExpr{n.op, std::move(nul), std::move(d[0]), BoolType{}});
+            } else if (f.nullSide == 2) {
+              TExprP nul = mk(LitNull{texprType(*d[0])});
+              typed = mk(BinOpExpr{n.op, std::move(d[0]), std::move(nul), BoolType{}});
+            } else {
+              Type t;
+              if (Outcome err = binOpTypes(n.op, d[0], d[1], t)) return err;
+              typed = mk(BinOpExpr{n.op, std::move(d[0]), std::move(d[1]), std::move(t)});
+            }
+          } else if constexpr (std::is_same_v<T, ast::Call>) {
+            Type t;
+            if (Outcome err = checkFunctionArgs(*f.fn, d, t)) return err;
+            typed = mk(Call{n.name, std::move(d), std::move(t)});
+          } else {
+            // Only nodes with sub-expressions get here.
+            return cannotTypecheck(e);
+          }
+          return std::nullopt;
+        },
+        e.v);
+  }
+
+  const DeclMap& scope_;
+  const ast::Domain& dom_;
+  const Type& result_;
+};
+
+Checked<Procedure> typecheckProc(const ast::Domain& dom, const ast::Procedure& p) {
+  const DeclMap scope = declsToMap(p.prcdArgs);
+  Checker checker(scope, dom, p.prcdResult);
+  Procedure out{p.prcdName, p.prcdArgs, p.prcdResult, {}, {}};
+  auto clauses = [&](const std::vector<ast::Clause>& in, std::vector<Clause>& typed) -> Outcome {
+    typed.reserve(in.size());
+    for (const ast::Clause& c : in) {
+      Checked<TExprP> r = checker.run(*c.clauseExpr);
+      if (!r.ok) return std::move(r.error);
+      typed.push_back(Clause{c.clauseName, std::move(r.value)});
+    }
+    return std::nullopt;
+  };
+  if (Outcome err = clauses(p.prcdReq, out.prcdReq)) return Checked<Procedure>::failure(*err);
+  if (Outcome err = clauses(p.prcdEns, out.prcdEns)) return Checked<Procedure>::failure(*err);
+  return Checked<Procedure>::success(std::move(out));
+}
+
+}  // namespace
+
+Checked<TExprP> typecheckExpr(const DeclMap& scope, const ast::Domain& dom, const Type& result,
+                              const ast::ExprP& e) {
+  return Checker(scope, dom, result).run(*e);
+}
+
+TExprP unsafeCheck(const std::vector<Decl>& decls, const ast::Domain& dom, const ast::ExprP& e) {
+  Checked<TExprP> r = typecheckExpr(declsToMap(decls), dom, NoType{}, e);
+  if (!r.ok) fatal(r.error);
+  return r.value;
+}
+
+Checked<Domain> typecheckDomain(const ast::Domain& dom) {
+  Domain out;
+  out.domStructs = dom.domStructs;
+  auto procs = [&](const std::vector<ast::Procedure>& in,
+                   std::vector<Procedure>& typed) -> std::optional<std::string> {
+    typed.reserve(in.size());
+    for (const ast::Procedure& p : in) {
+      Checked<Procedure> r = typecheckProc(dom, p);
+      if (!r.ok) return std::move(r.error);
+      typed.push_back(std::move(r.value));
+    }
+    return std::nullopt;
+  };
+  if (auto err = procs(dom.domProcs, out.domProcs)) return Checked<Domain>::failure(*err);
+  if (auto err = procs(dom.domFuncs, out.domFuncs)) return Checked<Domain>::failure(*err);
+  return Checked<Domain>::success(std::move(out));
+}
+
+}  // namespace vorlax::tc

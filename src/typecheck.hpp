@@ -34,6 +34,8 @@ struct TExpr {
   V v;
   template <class T> bool is() const { return std::holds_alternative<T>(v); }
   template <class T> const T* as() const { return std::get_if<T>(&v); }
+  // Releases the children of a long chain one at a time instead of recursively.
+  ~TExpr();
 };
 
 template <class T>
@@ -70,5 +72,6 @@ Checked<Domain> typecheckDomain(const ast::Domain& dom);
 void showTExpr(std::ostream& os, const TExpr& e);
 std::string showTExpr(const TExpr& e);
 std::string showTExprList(const std::vector<TExprP>& es);
+
 
 }  // namespace vorlax::tc
