@@ -3,7 +3,9 @@
 #include <cstdint>
 #include <memory>
 #include <optional>
+#include <ostream>
 #include <string>
+#include <string_view>
 #include <variant>
 #include <vector>
 
@@ -25,6 +27,34 @@ struct BinOp {
 };
 bool operator==(const BinOp& a, const BinOp& b);
 inline bool operator!=(const BinOp& a, const BinOp& b) { return !(a == b); }
+
+// ---- pieces of the derived text form ----
+// Only the precedence levels 0 and 11 occur; a level of 11 or more encloses a constructor
+// with fields and a record in parentheses.
+constexpr int kAppPrec = 11;
+// A string between double quotes with its escapes: "\"", "\\", "\n", "\DEL", "\233"
+// ("\233\&1" before a digit), "\SO\&H", "\NUL" ...
+void showStringField(std::ostream& os, std::string_view s);
+std::string showStringField(std::string_view s);
+// Decimal; a negative value at a level above 6 is enclosed: "(-5)".
+void showIntAt(std::ostream& os, long long v, int prec);
+// The shortest digits that read back: "0.5", "1.0", "1234567.0", "1.0e-2", "1.0e7";
+// a negative value at a level above 6 is enclosed.
+void showDoubleAt(std::ostream& os, double v, int prec);
+std::string showDouble(double v);
+
+// "Not", "Neg", "Old"; "Lte", "Lt", "Eq", "Neq", "Gt", "Gte" (at every level).
+void showUnOp(std::ostream& os, UnOp op);
+std::string showUnOp(UnOp op);
+void showROp(std::ostream& os, ROp op);
+std::string showROp(ROp op);
+// "Add" ... "ArrayIndex"; "RelOp Lt notype" at level 0, "(RelOp Lt notype)" at level 11.
+void showBinOp(std::ostream& os, const BinOp& op, int prec = 0);
+std::string showBinOp(const BinOp& op, int prec = 0);
+
+// Record form of a structure: Struct {structName = "S", structDecls = [v: Int]}.
+void showStruct(std::ostream& os, const Struct& s, int prec = 0);
+std::string showStruct(const Struct& s, int prec = 0);
 
 // Records generic over the expression type E (ast::ExprP after parsing, tc::TExprP after
 // type checking).
@@ -60,6 +90,7 @@ std::optional<Procedure<E>> findProc(const Domain<E>& d, const std::string& name
     if (p.prcdName == name) return p;
   return std::nullopt;
 }
+// The fatal error of findProcUnsafe.
 [[noreturn]] void findProcFailed(const std::string& name);
 template <class E>
 const Procedure<E>& findProcUnsafe(const Domain<E>& d, const std::string& name) {
@@ -109,5 +140,85 @@ using Domain = vorlax::Domain<ExprP>;
 using Procedure = vorlax::Procedure<ExprP>;
 using Clause = vorlax::Clause<ExprP>;
 
+// Text form of an expression: "(x) Add (1)", "Not (True)", "a.b.c", "f()", "{Int}x"; never
+// enclosed as a whole. Fatal (accessField) on an access that could not be built; the text
+// before it has then already been written.
+void showExpr(std::ostream& os, const Expr& e);
+std::string showExpr(const Expr& e);
+// "[x,1]"
+void showExprList(std::ostream& os, const std::vector<ExprP>& es);
+std::string showExprList(const std::vector<ExprP>& es);
+
+// Record forms over untyped expressions, enclosed in parentheses at level 11 or more:
+// Clause {clauseName = "r", clauseExpr = ...}, Procedure {...}, Domain {...}.
+void showClause(std::ostream& os, const Clause& c, int prec = 0);
+std::string showClause(const Clause& c, int prec = 0);
+void showProcedure(std::ostream& os, const Procedure& p, int prec = 0);
+std::string showProcedure(const Procedure& p, int prec = 0);
+void showDomain(std::ostream& os, const Domain& d, int prec = 0);
+std::string showDomain(const Domain& d, int prec = 0);
+
 }  // namespace ast
+
+// The same record forms over any expression type; showE(os, e) writes an expression at
+// level 0.
+template <class E, class ShowE>
+void showClauseWith(std::ostream& os, const Clause<E>& c, int prec, ShowE&& showE) {
+  if (prec >= kAppPrec) os << '(';
+  os << "Clause {clauseName = ";
+  showStringField(os, c.clauseName);
+  os << ", clauseExpr = ";
+  showE(os, c.clauseExpr);
+  os << '}';
+  if (prec >= kAppPrec) os << ')';
+}
+
+template <class E, class ShowE>
+void showClauseListWith(std::ostream& os, const std::vector<Clause<E>>& cs, ShowE&& showE) {
+  os << '[';
+  for (std::size_t i = 0; i < cs.size(); ++i) {
+    if (i > 0) os << ',';
+    showClauseWith(os, cs[i], 0, showE);
+  }
+  os << ']';
+}
+
+template <class E, class ShowE>
+void showProcedureWith(std::ostream& os, const Procedure<E>& p, int prec, ShowE&& showE) {
+  if (prec >= kAppPrec) os << '(';
+  os << "Procedure {prcdName = ";
+  showStringField(os, p.prcdName);
+  os << ", prcdArgs = ";
+  showDeclList(os, p.prcdArgs);
+  os << ", prcdResult = ";
+  showType(os, p.prcdResult);
+  os << ", prcdReq = ";
+  showClauseListWith(os, p.prcdReq, showE);
+  os << ", prcdEns = ";
+  showClauseListWith(os, p.prcdEns, showE);
+  os << '}';
+  if (prec >= kAppPrec) os << ')';
+}
+
+template <class E, class ShowE>
+void showDomainWith(std::ostream& os, const Domain<E>& d, int prec, ShowE&& showE) {
+  if (prec >= kAppPrec) os << '(';
+  os << "Domain {domStructs = [";
+  for (std::size_t i = 0; i < d.domStructs.size(); ++i) {
+    if (i > 0) os << ',';
+    showStruct(os, d.domStructs[i], 0);
+  }
+  os << "], domProcs = [";
+  for (std::size_t i = 0; i < d.domProcs.size(); ++i) {
+    if (i > 0) os << ',';
+    showProcedureWith(os, d.domProcs[i], 0, showE);
+  }
+  os << "], domFuncs = [";
+  for (std::size_t i = 0; i < d.domFuncs.size(); ++i) {
+    if (i > 0) os << ',';
+    showProcedureWith(os, d.domFuncs[i], 0, showE);
+  }
+  os << "]}";
+  if (prec >= kAppPrec) os << ')';
+}
 }  // namespace vorlax

@@ -1,1 +1,96 @@
-// placeholder
+#include "driver.hpp"
+
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "fatal.hpp"
+#include "goal_serial.hpp"
+#include "yices_domain.hpp"
+
+namespace vorlax {
+
+namespace y = yices;
+
+std::string outputFileName(const std::string& fileName) { return fileName + ".lisp"; }
+
+std::string showCmds(const std::vector<y::CmdY>& cmds) {
+  std::ostringstream os;
+  for (const auto& c : cmds) {
+    y::showCmdY(os, c);
+    os << '\n';
+  }
+  return os.str();
+}
+
+void openFileFailure(const std::string& path, int err) {
+  const char* kind = "failed";
+  switch (err) {
+    case ENOENT:
+    case ENOTDIR: kind = "does not exist"; break;
+    case EACCES:
+    case EPERM:
+    case EROFS: kind = "permission denied"; break;
+    case EISDIR: kind = "inappropriate type"; break;
+    case EEXIST: kind = "already exists"; break;
+    case EBUSY:
+    case ETXTBSY: kind = "resource busy"; break;
+    case ENOSPC:
+    case EMFILE:
+    case ENFILE: kind = "resource exhausted"; break;
+    case ENAMETOOLONG:
+    case ELOOP: kind = "invalid argument"; break;
+    default: break;
+  }
+  fatal(path + ": openFile: " + kind + " (" + (err ? std::strerror(err) : "unknown error") + ")");
+}
+
+std::vector<y::CmdY> writeYices(const std::string& fileName,
+                                const std::function<void(const CmdSink&)>& produce) {
+  const std::string out = outputFileName(fileName);
+  errno = 0;
+  std::ofstream os(out, std::ios::out | std::ios::trunc);
+  if (!os.is_open()) openFileFailure(out, errno);
+  std::vector<y::CmdY> cmds;
+  produce([&](const y::CmdY& c) {
+    y::showCmdY(os, c);
+    os << '\n';
+    cmds.push_back(c);
+  });
+  os.close();
+  if (os.fail()) fatal(out + ": hPutStr: the dump could not be written completely");
+  return cmds;
+}
+
+namespace {
+
+// A dump is never written over an input file: not by name, nor through a link.
+void checkNotInput(const std::string& dump, const std::string& domainFile,
+                   const std::string& serialFile) {
+  for (const std::string* input : {&domainFile, &serialFile}) {
+    std::error_code ec;
+    if (std::filesystem::equivalent(dump, *input, ec) && !ec)
+      fatal("the dump " + dump + " would overwrite the input file " + *input +
+            "; nothing was written");
+  }
+}
+
+}  // namespace
+
+std::vector<y::CmdY> generateDomain(const ast::Domain& dom, const std::string& domainFile,
+                                    const std::string& serialFile) {
+  checkNotInput(outputFileName(domainFile), domainFile, serialFile);
+  checkNotInput(outputFileName(serialFile), domainFile, serialFile);
+  return writeYices(domainFile, [&](const CmdSink& emit) { procDom(dom, emit); });
+}
+
+std::vector<y::CmdY> generateGoal(const ast::Domain& dom, const SerialGoal& goal,
+                                  const std::string& domainFile,
+                                  const std::string& serialFile) {
+  checkNotInput(outputFileName(serialFile), domainFile, serialFile);
+  return writeYices(serialFile, [&](const CmdSink& emit) { goalSetup(dom, goal, emit); });
+}
+
+}  // namespace vorlax

@@ -1,13 +1,143 @@
-#include <iostream>
+// vorlax: reads a domain and a serialization file and searches for a shortest call script.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
+#include <cerrno>
+#include <cstring>
+#include <iostream>
+#include <new>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "ast.hpp"
 #include "fatal.hpp"
+#include "goal.hpp"
+#include "parser.hpp"
+
+namespace {
+
+using namespace vorlax;
+
+// The kind of an input/output failure, as the open-error messages name it.
+const char* ioErrorKind(int err) {
+  switch (err) {
+    case ENOENT:
+    case ENXIO:
+      return "does not exist";
+    case EACCES:
+    case EPERM:
+    case EROFS:
+      return "permission denied";
+    case EBUSY:
+    case ETXTBSY:
+      return "resource busy";
+    case EISDIR:
+    case ENOTDIR:
+      return "inappropriate type";
+    case EEXIST:
+      return "already exists";
+    case EMFILE:
+    case ENFILE:
+    case ENOMEM:
+    case ENOSPC:
+    case EAGAIN:
+    case EFBIG:
+      return "resource exhausted";
+    case EINTR:
+      return "interrupted";
+    case EINVAL:
+    case ELOOP:
+    case ENAMETOOLONG:
+      return "invalid argument";
+    case EIO:
+      return "hardware fault";
+    case ENODEV:
+      return "unsupported operation";
+    default:
+      return "failed";
+  }
+}
+
+[[noreturn]] void ioFailure(const std::string& path, const char* operation, int err) {
+  fatal(path + ": " + operation + ": " + ioErrorKind(err) + " (" + std::strerror(err) + ")");
+}
+
+// The whole file as bytes.
+std::string readInputFile(const std::string& path) {
+  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) ioFailure(path, "openFile", errno);
+  struct stat sb;
+  if (::fstat(fd, &sb) == 0 && S_ISDIR(sb.st_mode)) {
+    ::close(fd);
+    ioFailure(path, "openFile", EISDIR);
+  }
+  std::string text;
+  char buf[1 << 16];
+  for (;;) {
+    ssize_t n = ::read(fd, buf, sizeof buf);
+    if (n == 0) break;
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      int err = errno;
+      ::close(fd);
+      ioFailure(path, "hGetContents", err);
+    }
+    text.append(buf, static_cast<std::size_t>(n));
+  }
+  ::close(fd);
+  return text;
+}
+
+// "Left <parse error>" or "Right (<record>)".
+template <class T, class Show>
+void showResult(std::ostream& os, const parsing::Result<T>& r, Show show) {
+  if (!r.ok) {
+    os << "Left " << parsing::showParseFailure(r.failure);
+    return;
+  }
+  os << "Right ";
+  show(os, r.value);
+}
+
+int run(const std::vector<std::string>& args) {
+  if (args.size() < 2) {
+    std::cout << "Usage: vorlax domain serialization [-d]\n";
+    return 0;
+  }
+  const std::string& domainFile = args[0];
+  const std::string& serialFile = args[1];
+  std::string domainText = readInputFile(domainFile);
+  std::string serialText = readInputFile(serialFile);
+
+  auto dom = parser::parseDomain(domainFile, domainText);
+  auto goal = parseSerialGoal(serialFile, serialText);
+  if (!dom.ok || !goal.ok) {
+    // Composed whole before anything is written, so that a failure while a record's text
+    // is produced ends the run with that failure instead.
+    std::ostringstream msg;
+    msg << "Error during parsing:\n(";
+    showResult(msg, dom, [](std::ostream& os, const ast::Domain& d) { ast::showDomain(os, d, kAppPrec); });
+    msg << ',';
+    showResult(msg, goal, [](std::ostream& os, const SerialGoal& g) { showSerialGoal(os, g, kAppPrec); });
+    msg << ')';
+    fatal(msg.str());
+  }
+  return 0;
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
-  (void)argc;
   std::string program = vorlax::programName(argc > 0 ? argv[0] : nullptr);
   try {
-    return 0;
+    std::vector<std::string> args;
+    for (int i = 1; i < argc; ++i) args.emplace_back(argv[i]);
+    return run(args);
   } catch (const vorlax::Fatal& f) {
     return vorlax::reportFatal(program, f.message);
+  } catch (const std::bad_alloc&) {
+    return vorlax::reportFatal(program, "out of memory");
   }
 }

@@ -50,16 +50,27 @@ inline bool operator<(const Type& a, const Type& b) { return compareType(a, b) <
 
 bool isBasic(const Type& t);
 
-// Text form: "Int", "Double", "Bool", "NONE", "notype", "Name" or "Name[A,B]".
+// Text form: "Int", "Double", "Bool", "NONE", "notype", "Name" or "Name[A,B]". It has no
+// blanks and is never put in parentheses, whatever the precedence level asked for.
 void showType(std::ostream& os, const Type& t);
 std::string showType(const Type& t);
 std::ostream& operator<<(std::ostream& os, const Type& t);
+// List form: "[" the types joined by "," "]".
+void showTypeList(std::ostream& os, const std::vector<Type>& ts);
+std::string showTypeList(const std::vector<Type>& ts);
 
 // A typed name: a structure field, a parameter or a goal variable.
 struct Decl {
   std::string declName;
   Type declType;
 };
+
+// Text form of a declaration: the name unchanged, ": ", the type ("balance: Int"); list
+// form "[a: S,n: Int]".
+void showDecl(std::ostream& os, const Decl& d);
+std::string showDecl(const Decl& d);
+void showDeclList(std::ostream& os, const std::vector<Decl>& ds);
+std::string showDeclList(const std::vector<Decl>& ds);
 
 // A structure declaration, fields in file order.
 struct Struct {

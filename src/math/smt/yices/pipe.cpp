@@ -1,1 +1,469 @@
-// placeholder
+// The solver process, the upload of commands and the check exchange.
+//
+// One thread drives everything. The input pipe is written through a block buffer that is
+// sent only when it fills or on an explicit flush; its descriptor is non-blocking, and
+// whenever the solver does not take more input, whatever it has written meanwhile is read
+// into memory. Otherwise a solver that writes a prompt per command would fill its output
+// pipe, stop reading, and both sides would wait for each other forever.
+#include "math/smt/yices/pipe.hpp"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <iostream>
+#include <streambuf>
+
+#include "fatal.hpp"
+
+extern char** environ;
+
+namespace vorlax::yices {
+
+namespace {
+
+constexpr std::size_t kInputBufferSize = 64 * 1024;
+constexpr std::size_t kReadChunk = 64 * 1024;
+
+const std::string kBeginMarker = "_![<[BEGIN_OUTPUT]>]!_";
+const std::string kEndMarker = "_![<[END_OUTPUT]>]!_";
+const std::string kPrompt = "yices > ";
+
+std::string errnoText(int err) { return std::strerror(err); }
+
+// Moves a descriptor to a number above the standard three, close-on-exec, so that the
+// child's dup2 onto 0, 1 and 2 never meets a descriptor that already has that number.
+int highFd(int fd) {
+  if (fd > 2) return fd;
+  int moved = fcntl(fd, F_DUPFD_CLOEXEC, 3);
+  int err = errno;
+  close(fd);
+  if (moved < 0) fatal("cannot create a pipe to the solver: " + errnoText(err));
+  return moved;
+}
+
+struct PipePair {
+  int read = -1;
+  int write = -1;
+};
+
+PipePair makePipe() {
+  int fds[2];
+  if (pipe2(fds, O_CLOEXEC) != 0) fatal("cannot create a pipe to the solver: " + errnoText(errno));
+  return {highFd(fds[0]), highFd(fds[1])};
+}
+
+void closeFd(int& fd) {
+  if (fd >= 0) close(fd);
+  fd = -1;
+}
+
+void setNonBlocking(int fd) {
+  int flags = fcntl(fd, F_GETFL);
+  if (flags < 0 || fcntl(fd, F_SETFL, flags | O_NONBLOCK) != 0)
+    fatal("cannot set up the pipe to the solver: " + errnoText(errno));
+}
+
+// A started child with the parent's ends of its pipes (-1 where not captured).
+struct Child {
+  pid_t pid = -1;
+  int stdinFd = -1;
+  int stdoutFd = -1;
+  int stderrFd = -1;
+};
+
+// Starts `path args...` with standard input and output on new pipes, and standard error on
+// a pipe too when captureStderr is set (inherited otherwise). Every pipe end is
+// close-on-exec, so only the child's 0, 1 (and 2) survive the exec; the child gets the
+// default SIGPIPE disposition back even though the parent ignores it.
+Child spawnChild(const std::string& path, const std::vector<std::string>& args,
+                 bool captureStderr) {
+  signal(SIGPIPE, SIG_IGN);
+
+  PipePair in = makePipe();
+  PipePair out = makePipe();
+  PipePair err;
+  if (captureStderr) err = makePipe();
+  auto closeAll = [&] {
+    closeFd(in.read), closeFd(in.write), closeFd(out.read), closeFd(out.write);
+    closeFd(err.read), closeFd(err.write);
+  };
+
+  std::vector<std::string> argvText;
+  argvText.reserve(args.size() + 1);
+  argvText.push_back(path);
+  argvText.insert(argvText.end(), args.begin(), args.end());
+  std::vector<char*> argv;
+  for (auto& a : argvText) argv.push_back(a.data());
+  argv.push_back(nullptr);
+
+  posix_spawn_file_actions_t actions;
+  posix_spawnattr_t attr;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawnattr_init(&attr);
+  posix_spawn_file_actions_adddup2(&actions, in.read, 0);
+  posix_spawn_file_actions_adddup2(&actions, out.write, 1);
+  if (captureStderr) posix_spawn_file_actions_adddup2(&actions, err.write, 2);
+  sigset_t defaults;
+  sigemptyset(&defaults);
+  sigaddset(&defaults, SIGPIPE);
+  posix_spawnattr_setsigdefault(&attr, &defaults);
+  posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGDEF);
+
+  pid_t pid = -1;
+  int rc = posix_spawnp(&pid, path.c_str(), &actions, &attr, argv.data(), environ);
+  posix_spawn_file_actions_destroy(&actions);
+  posix_spawnattr_destroy(&attr);
+  if (rc != 0) {
+    closeAll();
+    struct stat st;
+    if (rc == EACCES && path.find('/') != std::string::npos && stat(path.c_str(), &st) == 0 &&
+        S_ISDIR(st.st_mode))
+      rc = EISDIR;
+    fatal("cannot start the solver \"" + path + "\": " + errnoText(rc));
+  }
+
+  closeFd(in.read);
+  closeFd(out.write);
+  closeFd(err.write);
+  Child c;
+  c.pid = pid;
+  c.stdinFd = in.write;
+  c.stdoutFd = out.read;
+  c.stderrFd = err.read;
+  return c;
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------------------
+// The streams of one solver.
+
+struct PipeStreams {
+  PipeStreams(int inFd, int outFd) : inFd_(inFd), outFd_(outFd), buf_(*this), os(&buf_) {}
+  PipeStreams(const PipeStreams&) = delete;
+  PipeStreams& operator=(const PipeStreams&) = delete;
+  ~PipeStreams() {
+    closeFd(inFd_);
+    closeFd(outFd_);
+  }
+
+  // Sends everything buffered; on failure the reason is kept in writeError.
+  bool flush() { return buf_.pubsync() == 0 && writeError.empty(); }
+  void throwOnWriteError() const {
+    if (!writeError.empty()) fatal("cannot write to the solver's input: " + writeError);
+  }
+
+  // Reads one line of the solver's output into line, without its line end; a CR LF counts
+  // as one line end. A last line cut off by the end of the output counts as a line. False
+  // at the end of the output.
+  bool readLine(std::string& line) {
+    for (;;) {
+      const char* base = pending_.data() + pendingPos_;
+      std::size_t avail = pending_.size() - pendingPos_;
+      if (scanned_ < avail) {
+        const void* lf = std::memchr(base + scanned_, '\n', avail - scanned_);
+        if (lf) {
+          std::size_t n = static_cast<const char*>(lf) - base;
+          std::size_t len = (n > 0 && base[n - 1] == '\r') ? n - 1 : n;
+          line.assign(base, len);
+          consume(n + 1);
+          return true;
+        }
+        scanned_ = avail;
+      }
+      if (!readError_.empty()) fatal("cannot read the solver's output: " + readError_);
+      if (outEof_) {
+        if (avail == 0) return false;
+        line.assign(base, avail);
+        consume(avail);
+        return true;
+      }
+      readMore();
+    }
+  }
+
+ private:
+  class InputBuffer : public std::streambuf {
+   public:
+    explicit InputBuffer(PipeStreams& s) : s_(s), data_(kInputBufferSize) {
+      setp(data_.data(), data_.data() + data_.size());
+    }
+
+   protected:
+    int_type overflow(int_type ch) override {
+      if (!sendBuffered()) return traits_type::eof();
+      if (!traits_type::eq_int_type(ch, traits_type::eof())) {
+        *pptr() = traits_type::to_char_type(ch);
+        pbump(1);
+      }
+      return traits_type::not_eof(ch);
+    }
+    int sync() override { return sendBuffered() ? 0 : -1; }
+
+   private:
+    bool sendBuffered() {
+      if (!s_.writeError.empty()) return false;
+      bool ok = s_.writeAll(pbase(), static_cast<std::size_t>(pptr() - pbase()));
+      setp(data_.data(), data_.data() + data_.size());
+      return ok;
+    }
+    PipeStreams& s_;
+    std::vector<char> data_;
+  };
+
+  // Writes all bytes to the solver's input. When the pipe is full, waits until it takes
+  // more and meanwhile keeps reading the solver's output into pending_.
+  bool writeAll(const char* p, std::size_t n) {
+    while (n > 0) {
+      ssize_t w = write(inFd_, p, n);
+      if (w > 0) {
+        p += w;
+        n -= static_cast<std::size_t>(w);
+        continue;
+      }
+      if (w < 0 && errno == EINTR) continue;
+      if (w < 0 && errno != EAGAIN && errno != EWOULDBLOCK) {
+        writeError = errnoText(errno);
+        return false;
+      }
+      pollfd fds[2] = {{inFd_, POLLOUT, 0}, {outFd_, POLLIN, 0}};
+      nfds_t count = (outEof_ || !readError_.empty()) ? 1 : 2;
+      if (poll(fds, count, -1) < 0) {
+        if (errno == EINTR) continue;
+        writeError = errnoText(errno);
+        return false;
+      }
+      if (count == 2 && (fds[1].revents & (POLLIN | POLLHUP | POLLERR))) readMore();
+    }
+    return true;
+  }
+
+  // One blocking read of the solver's output, appended to pending_. A failure is kept in
+  // readError_ (this also runs inside the stream buffer, where nothing may throw) and
+  // reported by the next line read.
+  void readMore() {
+    if (pendingPos_ > 0 && pendingPos_ >= pending_.size() / 2) {
+      pending_.erase(0, pendingPos_);
+      pendingPos_ = 0;
+    }
+    std::size_t old = pending_.size();
+    pending_.resize(old + kReadChunk);
+    ssize_t r;
+    do {
+      r = read(outFd_, pending_.data() + old, kReadChunk);
+    } while (r < 0 && errno == EINTR);
+    int err = errno;
+    pending_.resize(old + (r > 0 ? static_cast<std::size_t>(r) : 0));
+    if (r == 0) outEof_ = true;
+    if (r < 0) readError_ = errnoText(err);
+  }
+
+  void consume(std::size_t n) {
+    pendingPos_ += n;
+    scanned_ = 0;
+  }
+
+  int inFd_;
+  int outFd_;
+  std::string pending_;         // solver output read but not yet taken as lines
+  std::size_t pendingPos_ = 0;  // start of the untaken part
+  std::size_t scanned_ = 0;     // bytes after pendingPos_ known to hold no line feed
+  bool outEof_ = false;
+  std::string readError_;
+  InputBuffer buf_;
+
+ public:
+  std::string writeError;  // reason of the first failed write; empty while all is well
+  std::ostream os;         // the block-buffered input stream
+};
+
+// ---------------------------------------------------------------------------------------
+// Process and upload.
+
+YicesPipe createYicesPipe(const std::string& path, const std::vector<std::string>& extraArgs) {
+  std::vector<std::string> args{"-i", "-e"};
+  args.insert(args.end(), extraArgs.begin(), extraArgs.end());
+  Child c = spawnChild(path, args, false);
+  setNonBlocking(c.stdinFd);
+  auto streams = std::make_shared<PipeStreams>(c.stdinFd, c.stdoutFd);
+  YicesPipe p;
+  p.in = streams;
+  p.out = streams;
+  p.process = c.pid;
+  return p;
+}
+
+void runCmdsYPrime(const YicesPipe& p, const std::vector<CmdY>& cmds) {
+  if (!p.in) fatal("runCmdsY': the solver handle has no input stream");
+  PipeStreams& s = *p.in;
+  for (const auto& cmd : cmds) {
+    showCmdY(s.os, cmd);
+    s.os.put('\n');
+    s.throwOnWriteError();
+  }
+}
+
+void flushY(const YicesPipe& p) {
+  if (!p.in) fatal("flushY: the solver handle has no input stream");
+  if (!p.in->flush()) p.in->throwOnWriteError();
+}
+
+void runCmdsY(const YicesPipe& p, const std::vector<CmdY>& cmds) {
+  runCmdsYPrime(p, cmds);
+  flushY(p);
+}
+
+void exitY(const YicesPipe& p) {
+  if (!p.in) fatal("exitY: the solver handle has no input stream");
+  runCmdsYPrime(p, {mkC(EXIT{})});
+  flushY(p);
+}
+
+// ---------------------------------------------------------------------------------------
+// Check exchange.
+
+ResY::ResY(Kind k, std::vector<std::string> lines) : kind_(k), lines_(std::move(lines)) {}
+
+namespace {
+
+// The verdict of the answer lines (markers, prompts and empty lines already removed).
+ResY verdictOf(std::vector<std::string> answer) {
+  const std::string& first = answer.front();
+  ResY::Kind kind = first == "sat"       ? ResY::Sat
+                    : first == "unknown" ? ResY::Unknown
+                    : first == "unsat"   ? ResY::UnSat
+                                         : ResY::InCon;
+  if (kind != ResY::InCon) answer.erase(answer.begin());
+  return ResY(kind, std::move(answer));
+}
+
+}  // namespace
+
+ResY checkY(const YicesPipe& p) {
+  if (!p.out) fatal("checkY: the solver handle has no output stream");
+  if (!p.in) fatal("runCmdsY': the solver handle has no input stream");
+
+  runCmdsYPrime(p, {mkC(ECHO{"\n" + kBeginMarker}), mkC(CHECK{}), mkC(ECHO{"\n" + kEndMarker})});
+  flushY(p);
+
+  PipeStreams& s = *p.out;
+  bool begun = false;
+  std::vector<std::string> answer;
+  std::string line;
+  for (;;) {
+    if (!s.readLine(line))
+      fatal("checkY: end of file on the solver's output before the end marker");
+    if (line == kEndMarker) break;
+    if (!begun) {
+      begun = line == kBeginMarker;
+      continue;
+    }
+    if (line.compare(0, kPrompt.size(), kPrompt) == 0) line.erase(0, kPrompt.size());
+    if (!line.empty()) answer.push_back(std::move(line));
+  }
+  if (!begun) fatal("Prelude.tail: empty list");
+  if (answer.empty()) fatal("checkY: the solver's reply holds no answer line");
+  return verdictOf(std::move(answer));
+}
+
+// ---------------------------------------------------------------------------------------
+// Batch variants.
+
+namespace {
+
+// Haskell-style lines: split at line feeds; a final line feed ends the last line.
+std::vector<std::string> splitLines(const std::string& text) {
+  std::vector<std::string> lines;
+  std::size_t start = 0;
+  while (start < text.size()) {
+    std::size_t lf = text.find('\n', start);
+    if (lf == std::string::npos) lf = text.size();
+    lines.push_back(text.substr(start, lf - start));
+    start = lf + 1;
+  }
+  return lines;
+}
+
+// Feeds input to the child and collects its standard output and error until both end.
+void exchangeBatch(Child& c, const std::string& input, std::string& out, std::string& err) {
+  std::size_t written = 0;
+  if (input.empty()) closeFd(c.stdinFd);
+  char chunk[kReadChunk];
+  while (c.stdinFd >= 0 || c.stdoutFd >= 0 || c.stderrFd >= 0) {
+    pollfd fds[3] = {{c.stdinFd, POLLOUT, 0}, {c.stdoutFd, POLLIN, 0}, {c.stderrFd, POLLIN, 0}};
+    if (poll(fds, 3, -1) < 0) {
+      if (errno == EINTR) continue;
+      fatal("quickCheckY': cannot wait for the solver: " + errnoText(errno));
+    }
+    if (fds[0].revents) {
+      ssize_t w = write(c.stdinFd, input.data() + written, input.size() - written);
+      if (w > 0) written += static_cast<std::size_t>(w);
+      // A solver that stops reading early has simply not taken the rest.
+      if ((w < 0 && errno != EINTR && errno != EAGAIN) || written == input.size())
+        closeFd(c.stdinFd);
+    }
+    int* readers[2] = {&c.stdoutFd, &c.stderrFd};
+    std::string* sinks[2] = {&out, &err};
+    for (int i = 0; i < 2; ++i) {
+      if (!fds[i + 1].revents) continue;
+      ssize_t r = read(*readers[i], chunk, sizeof chunk);
+      if (r > 0) sinks[i]->append(chunk, static_cast<std::size_t>(r));
+      else if (r == 0 || errno != EINTR) closeFd(*readers[i]);
+    }
+  }
+}
+
+}  // namespace
+
+ResY quickCheckYPrime(const std::string& path, const std::vector<std::string>& extraArgs,
+                      const std::vector<CmdY>& cmds) {
+  std::string input;
+  for (const auto& cmd : cmds) input += showCmdY(cmd) + "\n";
+
+  std::vector<std::string> args{"-e"};
+  args.insert(args.end(), extraArgs.begin(), extraArgs.end());
+  Child c = spawnChild(path, args, true);
+  setNonBlocking(c.stdinFd);
+  std::string out, err;
+  exchangeBatch(c, input, out, err);
+  int status;
+  while (waitpid(c.pid, &status, 0) < 0 && errno == EINTR) {
+  }
+
+  if (!err.empty()) std::cerr << err << std::endl;
+
+  std::string text;
+  text.reserve(out.size());
+  for (char ch : out)
+    if (ch != '\r') text += ch;
+  std::vector<std::string> lines = splitLines(text);
+  if (lines.empty()) return ResY(ResY::InCon, {});
+  const std::string first = lines.front();
+  if (first == "sat" || first == "unknown") {
+    std::vector<std::string> model;
+    for (std::size_t i = 1; i < lines.size(); ++i)
+      if (!lines[i].empty()) model.push_back(std::move(lines[i]));
+    return ResY(first == "sat" ? ResY::Sat : ResY::Unknown, std::move(model));
+  }
+  if (first == "unsat") {
+    lines.erase(lines.begin());
+    return ResY(ResY::UnSat, std::move(lines));
+  }
+  return ResY(ResY::InCon, std::move(lines));
+}
+
+ResY quickCheckY(const std::string& path, const std::vector<std::string>& extraArgs,
+                 const std::vector<CmdY>& cmds) {
+  std::vector<CmdY> all = cmds;
+  all.push_back(mkC(CHECK{}));
+  return quickCheckYPrime(path, extraArgs, all);
+}
+
+}  // namespace vorlax::yices

@@ -12,9 +12,14 @@
 
 namespace vorlax::yices {
 
-struct PipeStreams;  // the buffered input stream and the line reader of the output
+// The two pipe ends of one solver: the block-buffered input stream and the line reader of
+// the output. While an upload waits for the solver to take more input, the solver's output
+// is read into memory here, so the next line read sees it first (no deadlock on a full
+// output pipe). The ends are closed when the last handle sharing them goes away.
+struct PipeStreams;
 
-// Handle of the running solver. Copies share the same process and streams.
+// Handle of the running solver. Copies share the same process and streams; a handle from
+// createYicesPipe holds one PipeStreams in both members.
 struct YicesPipe {
   std::shared_ptr<PipeStreams> in;   // write end of the solver's standard input
   std::shared_ptr<PipeStreams> out;  // read end of the solver's standard output

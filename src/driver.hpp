@@ -1,0 +1,40 @@
+// The dump part of the driver: dump file names, dump text, and writing the domain and
+// goal-setup command lists to their dumps while they are produced.
+#pragma once
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "ast.hpp"
+#include "goal.hpp"
+#include "math/smt/yices/syntax.hpp"
+#include "yices.hpp"
+
+namespace vorlax {
+
+// name + ".lisp"
+std::string outputFileName(const std::string& fileName);
+// Each command's text followed by a line end; "" for an empty list.
+std::string showCmds(const std::vector<yices::CmdY>& cmds);
+
+// Creates or truncates outputFileName(fileName), then runs `produce`, writing each command
+// it emits (text, then a line end) as it arrives and collecting it. Returns the commands.
+// A failure inside `produce` ends the run with the earlier commands in the file.
+std::vector<yices::CmdY> writeYices(const std::string& fileName,
+                                    const std::function<void(const CmdSink&)>& produce);
+
+// The domain dump: procDom of the domain written to domainFile + ".lisp". Before anything
+// is created, neither dump (domainFile + ".lisp", serialFile + ".lisp") may be one of the
+// two input files.
+std::vector<yices::CmdY> generateDomain(const ast::Domain& dom, const std::string& domainFile,
+                                        const std::string& serialFile);
+// The serialization dump: goalSetup written to serialFile + ".lisp", which may not be one of
+// the two input files.
+std::vector<yices::CmdY> generateGoal(const ast::Domain& dom, const SerialGoal& goal,
+                                      const std::string& domainFile,
+                                      const std::string& serialFile);
+
+// Fatal "<path>: openFile: <kind> (<description>)" for the errno value err of a failed open.
+[[noreturn]] void openFileFailure(const std::string& path, int err);
+
+}  // namespace vorlax

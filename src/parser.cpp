@@ -1,0 +1,384 @@
+#include "parser.hpp"
+
+#include <algorithm>
+#include <cstdint>
+
+namespace vorlax::parser {
+
+using parsing::DepthGuard;
+using parsing::Error;
+using parsing::Seq;
+using lexer::Reserved;
+using lexer::ReservedOp;
+using lexer::Unit;
+
+// ---------------------------------------------------------------- types
+
+namespace {
+
+Out keywordType(State& st, Type& out, std::string_view word, Type t) {
+  Out o = lexer::reserved(st, word);
+  if (isOk(o)) out = std::move(t);
+  return o;
+}
+
+Out typeArgs(State& st, std::vector<Type>& out) {
+  return lexer::squares(st, out, [](State& s, std::vector<Type>& v) {
+    return parsing::sepBy(s, v, typeP, lexer::comma);
+  });
+}
+
+}  // namespace
+
+Out intType(State& st, Type& out) { return keywordType(st, out, "Int", IntType{}); }
+Out boolType(State& st, Type& out) { return keywordType(st, out, "Bool", BoolType{}); }
+Out doubleType(State& st, Type& out) { return keywordType(st, out, "Double", DoubleType{}); }
+
+Out classType(State& st, Type& out) {
+  Seq s(st);
+  std::string name;
+  std::vector<Type> args;
+  if (!s(lexer::identifier, name) || !s.step(parsing::option(st, args, std::vector<Type>{}, typeArgs)))
+    return s.fail();
+  out = StructType{std::move(name), std::move(args)};
+  return s.ok();
+}
+
+Out typeP(State& st, Type& out) {
+  DepthGuard guard(st);
+  return parsing::choice(st, out, intType, boolType, doubleType, classType);
+}
+
+// ---------------------------------------------------------------- expressions
+
+namespace {
+
+// An expression with the depth of its tree. The depth is bounded like the nesting of
+// the grammar, so that every later walk over the tree stays shallow.
+struct DE {
+  ast::ExprP e;
+  int depth = 0;
+};
+
+[[noreturn]] void tooDeep(const State& st) {
+  fatal("input nests too deeply (more than " + std::to_string(st.maxDepth) + " levels)");
+}
+
+template <class Node>
+[[gnu::noinline]] DE build(State& st, Node node, int childDepth) {
+  int d = childDepth + 1;
+  if (d > st.maxDepth) tooDeep(st);
+  return DE{ast::mk(std::move(node)), d};
+}
+
+std::int32_t wrap32(const mpz_class& v) {
+  mpz_class r;
+  mpz_fdiv_r_2exp(r.get_mpz_t(), v.get_mpz_t(), 32);
+  return static_cast<std::int32_t>(static_cast<std::uint32_t>(r.get_ui()));
+}
+
+Out exprD(State& st, DE& out);
+
+// ---- term ----
+
+Out termInteger(State& st, DE& out) {
+  mpz_class v;
+  Out o = lexer::integer(st, v);
+  if (isOk(o)) out = build(st, ast::LitInt{wrap32(v)}, 0);
+  return o;
+}
+
+template <class Token, class Node>
+Out termToken(State& st, DE& out, Token tok, Node node) {
+  Unit u;
+  Out o = tok(st, u);
+  if (isOk(o)) out = build(st, node, 0);
+  return o;
+}
+
+Out termNull(State& st, DE& out) { return termToken(st, out, Reserved{"null"}, ast::LitNull{}); }
+Out termTrue(State& st, DE& out) { return termToken(st, out, ReservedOp{"True"}, ast::LitBool{true}); }
+Out termFalse(State& st, DE& out) { return termToken(st, out, ReservedOp{"False"}, ast::LitBool{false}); }
+Out termResult(State& st, DE& out) { return termToken(st, out, Reserved{"Result"}, ast::ResultVar{}); }
+
+Out callArgs(State& st, std::vector<DE>& out) {
+  return lexer::parens(st, out, [](State& s, std::vector<DE>& v) {
+    return parsing::sepBy(s, v, exprD, lexer::comma);
+  });
+}
+
+Out callBody(State& st, DE& out) {
+  Seq s(st);
+  std::string name;
+  std::vector<DE> args;
+  if (!s(lexer::identifier, name) || !s(callArgs, args)) return s.fail();
+  int d = 0;
+  std::vector<ast::ExprP> es;
+  es.reserve(args.size());
+  for (DE& a : args) {
+    d = std::max(d, a.depth);
+    es.push_back(std::move(a.e));
+  }
+  out = build(st, ast::Call{std::move(name), std::move(es)}, d);
+  return s.ok();
+}
+
+Out termCall(State& st, DE& out) { return parsing::attempt(st, out, callBody); }
+
+Out openParen(State& st, char& c) {
+  return parsing::satisfy(st, c, [](unsigned char x) { return x == '('; });
+}
+
+Out termVar(State& st, DE& out) {
+  Seq s(st);
+  std::string name;
+  if (!s(lexer::identifier, name) || !s.step(parsing::notFollowedBy(st, openParen))) return s.fail();
+  out = build(st, ast::Var{std::move(name)}, 0);
+  return s.ok();
+}
+
+Out termParens(State& st, DE& out) { return lexer::parens(st, out, exprD); }
+
+Out term(State& st, DE& out) {
+  return parsing::choice(st, out, termInteger, termNull, termTrue, termFalse, termResult, termCall,
+                         termVar, termParens);
+}
+
+// ---- operator levels ----
+
+struct PrefixOp {
+  std::string_view text;
+  UnOp op;
+};
+
+enum class Infix : std::uint8_t { Dot, Bin };
+
+struct InfixOp {
+  std::string_view text;
+  Infix kind;
+  BinOp op;
+};
+
+struct Level {
+  std::vector<PrefixOp> prefix;
+  std::vector<InfixOp> infix;
+};
+
+// From the tightest (1) to the loosest (7); level 0 is `term`.
+const Level kLevels[8] = {
+      {},
+      {{}, {{".", Infix::Dot, BinOp{}}}},
+      {{{"old", UnOp::Old}}, {}},
+      {{{"not", UnOp::Not}, {"-", UnOp::Neg}}, {}},
+      {{}, {{"*", Infix::Bin, BinOp{BinOp::Mul}}, {"/", Infix::Bin, BinOp{BinOp::Div}}}},
+      {{}, {{"+", Infix::Bin, BinOp{BinOp::Add}}, {"-", Infix::Bin, BinOp{BinOp::Sub}}}},
+      {{},
+       {{"<=", Infix::Bin, BinOp::rel(ROp::Lte)},
+        {"<", Infix::Bin, BinOp::rel(ROp::Lt)},
+        {"=", Infix::Bin, BinOp::rel(ROp::Eq)},
+        {"/=", Infix::Bin, BinOp::rel(ROp::Neq)},
+        {">", Infix::Bin, BinOp::rel(ROp::Gt)},
+        {">=", Infix::Bin, BinOp::rel(ROp::Gte)}}},
+      {{},
+       {{"and", Infix::Bin, BinOp{BinOp::And}},
+        {"or", Infix::Bin, BinOp{BinOp::Or}},
+        {"implies", Infix::Bin, BinOp{BinOp::Implies}}}},
+};
+
+// The first of the operator texts that matches, tried in order as a choice; on failure
+// the errors of all attempts are combined.
+template <class Ops>
+Out chooseOp(State& st, const Ops& ops, std::size_t& which) {
+  Error acc;
+  for (std::size_t i = 0; i < ops.size(); ++i) {
+    Out o = lexer::reservedOp(st, ops[i].text);
+    if (o != Out::EmptyErr) {
+      which = i;
+      return o;  // a matching operator always consumes its text
+    }
+    if (st.track) {
+      if (i == 0) acc = std::move(st.err);
+      else State::merge(acc, std::move(st.err));
+    }
+  }
+  if (st.track) st.err = std::move(acc);
+  return Out::EmptyErr;
+}
+
+[[gnu::noinline]] void relabelCold(State& st, std::string_view name) { parsing::relabel(st, name); }
+
+[[gnu::noinline]] DE applyPrefix(State& st, UnOp op, DE x) {
+  return build(st, ast::UnOpExpr{op, std::move(x.e)}, x.depth);
+}
+
+[[gnu::noinline]] DE combine(State& st, const InfixOp& op, DE x, DE y) {
+  int d = std::max(x.depth, y.depth);
+  if (op.kind == Infix::Dot) {
+    if (d + 1 > st.maxDepth) tooDeep(st);
+    return DE{dotBinary(std::move(x.e), std::move(y.e)), d + 1};
+  }
+  return build(st, ast::BinOpExpr{op.op, std::move(x.e), std::move(y.e)}, d);
+}
+
+Out levelExpr(State& st, DE& out, int k);
+
+// An operand of level k, as steps of the caller's sequence: at most one prefix operator
+// of the level, then level k-1.
+bool operand(State& st, Seq& s, DE& x, int k, const Level& lv) {
+  bool prefixed = false;
+  std::size_t which = 0;
+  if (!lv.prefix.empty()) {
+    Out o = chooseOp(st, lv.prefix, which);
+    if (o == Out::EmptyErr) {
+      if (st.track) relabelCold(st, "");
+      o = Out::EmptyOk;
+    } else {
+      prefixed = true;
+    }
+    if (!s.step(o)) return false;
+  }
+  if (!s.step(levelExpr(st, x, k - 1))) return false;
+  if (prefixed) x = applyPrefix(st, lv.prefix[which].op, std::move(x));
+  return true;
+}
+
+// Level k: an operand, then any number of (operator, operand), folded to the left. When
+// no operator follows the first operand at all, the expectation shown is "operator".
+// Every level counts towards the nesting bound: one parenthesis costs seven levels of
+// recursion, and their frames are what deep nesting costs on the stack.
+Out levelExpr(State& st, DE& out, int k) {
+  if (k == 0) return term(st, out);
+  DepthGuard guard(st);
+  const Level& lv = kLevels[k];
+  Seq s(st);
+  if (!operand(st, s, out, k, lv)) return s.fail();
+  if (lv.infix.empty()) return s.ok();
+  for (bool first = true;; first = false) {
+    std::size_t which = 0;
+    Out o = chooseOp(st, lv.infix, which);
+    if (o == Out::EmptyErr) {
+      if (first && st.track && !st.err.msgs.empty()) relabelCold(st, "operator");
+      s.step(Out::EmptyOk);
+      return s.ok();
+    }
+    DE y;
+    if (!s.step(o) || !operand(st, s, y, k, lv)) return s.fail();
+    out = combine(st, lv.infix[which], std::move(out), std::move(y));
+  }
+}
+
+Out exprD(State& st, DE& out) { return levelExpr(st, out, 7); }
+
+}  // namespace
+
+ast::ExprP dotBinary(ast::ExprP left, ast::ExprP right) {
+  if (const ast::Var* v = right->as<ast::Var>()) return ast::mk(ast::Access{std::move(left), v->name, true});
+  return ast::mk(ast::Access{std::move(left), std::string(), false});
+}
+
+Out expr(State& st, ast::ExprP& out) {
+  DE d;
+  Out o = exprD(st, d);
+  if (isOk(o)) out = std::move(d.e);
+  return o;
+}
+
+// ---------------------------------------------------------------- the domain file
+
+Out decl(State& st, Decl& out) {
+  Seq s(st);
+  if (!s(lexer::identifier, out.declName) || !s(lexer::colon) || !s(typeP, out.declType)) return s.fail();
+  return s.ok();
+}
+
+namespace {
+
+Out clauseBody(State& st, ast::Clause& out) {
+  Seq s(st);
+  if (!s(lexer::identifier, out.clauseName) || !s(lexer::colon) || !s(expr, out.clauseExpr))
+    return s.fail();
+  return s.ok();
+}
+
+Out clause(State& st, ast::Clause& out) { return parsing::attempt(st, out, clauseBody); }
+
+Out fieldDecls(State& st, std::vector<Decl>& out) { return parsing::many(st, out, decl); }
+
+Out structItem(State& st, Struct& out) {
+  Seq s(st);
+  if (!s(Reserved{"type"}) || !s(lexer::identifier, out.structName) ||
+      !s.step(lexer::braces(st, out.structDecls, fieldDecls)))
+    return s.fail();
+  return s.ok();
+}
+
+Out params(State& st, std::vector<Decl>& out) { return parsing::sepBy(st, out, decl, lexer::comma); }
+
+Out resultType(State& st, Type& out) {
+  Seq s(st);
+  if (!s(lexer::colon) || !s(typeP, out)) return s.fail();
+  return s.ok();
+}
+
+struct Section {
+  std::string_view keyword;
+  Out operator()(State& st, std::vector<ast::Clause>& out) const {
+    Seq s(st);
+    if (!s(Reserved{keyword}) || !s.step(parsing::many(st, out, clause))) return s.fail();
+    return s.ok();
+  }
+};
+
+Out procedureItem(State& st, ast::Procedure& out) {
+  Seq s(st);
+  if (!s(lexer::identifier, out.prcdName) || !s.step(lexer::parens(st, out.prcdArgs, params)) ||
+      !s.step(parsing::option(st, out.prcdResult, Type(NoType{}), resultType)) ||
+      !s.step(parsing::option(st, out.prcdReq, std::vector<ast::Clause>{}, Section{"require"})) ||
+      !s.step(parsing::option(st, out.prcdEns, std::vector<ast::Clause>{}, Section{"ensure"})))
+    return s.fail();
+  return s.ok();
+}
+
+struct Item {
+  bool isStruct = false;
+  Struct structure;
+  ast::Procedure procedure;
+};
+
+Out item(State& st, Item& out) {
+  Out o = structItem(st, out.structure);
+  if (o != Out::EmptyErr) {
+    out.isStruct = true;
+    return o;
+  }
+  Error first;
+  if (st.track) first = std::move(st.err);
+  o = procedureItem(st, out.procedure);
+  if (!isConsumed(o) && st.track) {
+    State::merge(first, std::move(st.err));
+    st.err = std::move(first);
+  }
+  return o;
+}
+
+}  // namespace
+
+Out domain(State& st, ast::Domain& out) {
+  Seq s(st);
+  std::vector<Item> items;
+  if (!s(lexer::whiteSpace) || !s.step(parsing::many(st, items, item))) return s.fail();
+  ast::Domain d;
+  for (auto it = items.rbegin(); it != items.rend(); ++it) {
+    if (it->isStruct) d.domStructs.push_back(std::move(it->structure));
+    else if (it->procedure.prcdResult == Type(NoType{})) d.domProcs.push_back(std::move(it->procedure));
+    else d.domFuncs.push_back(std::move(it->procedure));
+  }
+  out = std::move(d);
+  return s.ok();
+}
+
+parsing::Result<ast::Domain> parseDomain(std::string_view source, std::string_view text) {
+  return parsing::runParser(domain, source, text);
+}
+
+}  // namespace vorlax::parser

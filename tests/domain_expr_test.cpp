@@ -1,0 +1,172 @@
+#include <gtest/gtest.h>
+
+#include "ast.hpp"
+#include "domain_support.hpp"
+#include "fatal.hpp"
+#include "parser.hpp"
+
+using namespace vorlax;
+using testing_support::outcome;
+
+namespace {
+
+std::string exprText(const ast::ExprP& e) { return ast::showExpr(*e); }
+
+std::string parse(const std::string& text) { return outcome(parser::expr, text, exprText); }
+
+struct Case {
+  std::string input, want;
+};
+
+const std::string kTermExpect =
+    "expecting integer, \"null\", \"True\", \"False\", \"Result\", identifier or \"(\"";
+
+}  // namespace
+
+TEST(ExprGrammar, LevelsAndAssociativity) {
+  const Case cases[] = {
+      {"a - b - c", "ok ((a) Sub (b)) Sub (c) | "},
+      {"a implies b implies c", "ok ((a) Implies (b)) Implies (c) | "},
+      {"a or b and c", "ok ((a) Or (b)) And (c) | "},
+      {"a < b = c", "ok ((a) RelOp Lt notype (b)) RelOp Eq notype (c) | "},
+      {"a <= b /= c >= d > e", "ok ((((a) RelOp Lte notype (b)) RelOp Neq notype (c)) RelOp Gte notype (d)) RelOp Gt notype (e) | "},
+      {"a + b * c / d", "ok (a) Add (((b) Mul (c)) Div (d)) | "},
+      {"a = b + 1 and c", "ok ((a) RelOp Eq notype ((b) Add (1))) And (c) | "},
+      {"not a = b", "ok (Not (a)) RelOp Eq notype (b) | "},
+      {"-a * b", "ok (Neg (a)) Mul (b) | "},
+      {"-p.f", "ok Neg (p.f) | "},
+      {"old p.f + 1", "ok (Old (p.f)) Add (1) | "},
+      {"- old x", "ok Neg (Old (x)) | "},
+      {"not (not p)", "ok Not (Not (p)) | "},
+      {"old(a.balance) + v", "ok (Old (a.balance)) Add (v) | "},
+  };
+  for (const auto& c : cases) EXPECT_EQ(parse(c.input), c.want) << c.input;
+}
+
+TEST(ExprGrammar, WordOperatorsAndPrefixes) {
+  const Case cases[] = {
+      {"not not p", "ok Not (not) | p"},
+      {"old old x", "ok Old (old) | x"},
+      {"nothing", "ok Not (hing) | "},
+      {"oldValue", "ok Old (Value) | "},
+      {"notify(x)", "ok Not (ify(x)) | "},
+      {"p > 0 order", "ok ((p) RelOp Gt notype (0)) Or (der) | "},
+      {"a andy", "ok (a) And (y) | "},
+      {"p.old", "ok p.old | "},
+      {"p.not", "ok p.not | "},
+      {"nullable", "ok nullable | "},
+      {"Results", "ok Results | "},
+      {"Truex", "ok True | x"},
+      {"True = x", "ok (True) RelOp Eq notype (x) | "},
+      {"null = Result", "ok (null) RelOp Eq notype (Result) | "},
+      {"False", "ok False | "},
+      {"True=x",
+       "error \"t\" (line 1, column 1):\nunexpected '=' or reserved word \"True\"\nexpecting integer, \"null\", "
+       "end of \"True\", \"False\", \"Result\", letter or digit or \"(\""},
+  };
+  for (const auto& c : cases) EXPECT_EQ(parse(c.input), c.want) << c.input;
+}
+
+TEST(ExprGrammar, SignsAndIntegers) {
+  const Case cases[] = {
+      {"-5", "ok Neg (5) | "},
+      {"- -5", "ok Neg (-5) | "},
+      {"old -1", "ok Old (-1) | "},
+      {"+5", "ok 5 | "},
+      {"2147483647", "ok 2147483647 | "},
+      {"2147483648", "ok -2147483648 | "},
+      {"4294967296", "ok 0 | "},
+      {"4294967297", "ok 1 | "},
+      {"4294967301", "ok 5 | "},
+      {"- 4294967295", "ok Neg (-1) | "},
+      {"0x7fffffff + 1", "ok (2147483647) Add (1) | "},
+      {"x=-1", "ok x | =-1"},
+      {"a*-b", "ok a | *-b"},
+      {"a<-b", "ok a | <-b"},
+      {"a--b", "ok a | "},
+      {"- -x", "error \"t\" (line 1, column 4):\nunexpected \"x\"\nexpecting digit"},
+      {"not -x", "error \"t\" (line 1, column 6):\nunexpected \"x\"\nexpecting digit"},
+      {"+x", "error \"t\" (line 1, column 2):\nunexpected \"x\"\nexpecting digit"},
+      {"old -x", "error \"t\" (line 1, column 6):\nunexpected \"x\"\nexpecting digit"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(parse(c.input), c.want) << c.input;
+}
+
+TEST(ExprGrammar, CallsAccessesAndErrors) {
+  const Case cases[] = {
+      {"f()", "ok f() | "},
+      {"f (x, y)", "ok f(x,y) | "},
+      {"max(a, g(1))", "ok max(a,g(1)) | "},
+      {"p.f.g", "ok p.f.g | "},
+      {"p.(f)", "ok p.f | "},
+      {"owner(acc).name", "ok owner(acc).name | "},
+      {"(x + y).f", "ok (x) Add (y).f | "},
+      {"(((a)))", "ok a | "},
+      {"a ]", "ok a | ]"},
+      {"f(x,)", "error \"t\" (line 1, column 2):\nunexpected '('\nexpecting letter or digit"},
+      {"f (x ]", "error \"t\" (line 1, column 3):\nunexpected '('"},
+      {"(a", "error \"t\" (line 1, column 3):\nunexpected end of input\nexpecting letter or digit, operator or \")\""},
+      {"(x ]", "error \"t\" (line 1, column 4):\nunexpected \"]\"\nexpecting operator or \")\""},
+      {"(x + y ]", "error \"t\" (line 1, column 8):\nunexpected \"]\"\nexpecting operator, \"+\", \"-\" or \")\""},
+      {"a + ", "error \"t\" (line 1, column 5):\nunexpected end of input\n" + kTermExpect},
+      // an operator right at the end still expects its own end
+      {"a +", "error \"t\" (line 1, column 4):\nunexpected end of input\nexpecting end of \"+\", integer, "
+              "\"null\", \"True\", \"False\", \"Result\", identifier or \"(\""},
+      {"a + {- open", "error \"t\" (line 1, column 12):\nunexpected end of input\nexpecting end of comment"},
+      {"", "error \"t\" (line 1, column 1):\nunexpected end of input\n" + kTermExpect},
+      {"@", "error \"t\" (line 1, column 1):\nunexpected \"@\"\n" + kTermExpect},
+  };
+  for (const auto& c : cases) EXPECT_EQ(parse(c.input), c.want) << c.input;
+}
+
+TEST(ExprGrammar, FieldOfNonNameIsFatalOnFirstUse) {
+  // the parse succeeds; printing (or any other first use) ends with the fatal error
+  for (std::string input : {"1.5", "p.f(x)", "p.Result", "p.null", "p.q.True", "a.b.(c.d)"}) {
+    auto r = parsing::runParser(parser::expr, "t", input);
+    ASSERT_TRUE(r.ok) << input;
+    try {
+      (void)ast::showExpr(*r.value);
+      ADD_FAILURE() << "no fatal error for " << input;
+    } catch (const Fatal& f) {
+      EXPECT_NE(f.message.find("dotBinary"), std::string::npos) << f.message;
+    }
+  }
+}
+
+TEST(ExprGrammar, DeepInputEndsCleanly) {
+  auto fatalText = [](const std::string& input) -> std::string {
+    try {
+      auto r = parsing::runParser(parser::expr, "t", input);
+      return r.ok ? "ok" : "error";
+    } catch (const Fatal& f) {
+      return f.message;
+    }
+  };
+  auto repeat = [](const std::string& s, int n) {
+    std::string out;
+    for (int i = 0; i < n; ++i) out += s;
+    return out;
+  };
+  auto chain = [](const std::string& op, int n) {
+    std::string out = "a";
+    for (int i = 1; i < n; ++i) out += op + "a";
+    return out;
+  };
+  const std::string tooDeep = "input nests too deeply (more than 1000 levels)";
+  EXPECT_EQ(fatalText(repeat("(", 100000) + "x" + repeat(")", 100000)), tooDeep);
+  EXPECT_EQ(fatalText(repeat("f(", 100000) + "x" + repeat(")", 100000)), tooDeep);
+  EXPECT_EQ(fatalText(chain("+", 1000000)), tooDeep);
+  EXPECT_EQ(fatalText(chain(" and ", 1001)), tooDeep);
+  EXPECT_EQ(fatalText(chain(".", 1001)), tooDeep);
+  EXPECT_EQ(fatalText(chain("+", 1000)), "ok");
+  EXPECT_EQ(fatalText(chain(".", 1000)), "ok");
+  // every parenthesis passes through all seven operator levels
+  EXPECT_EQ(fatalText(repeat("(", 141) + "x" + repeat(")", 141)), "ok");
+  EXPECT_EQ(fatalText(repeat("(", 142) + "x" + repeat(")", 142)), tooDeep);
+  EXPECT_EQ(fatalText(repeat("f(", 141) + "x" + repeat(")", 141)), "ok");
+  // a tree at the bound can be printed and compared
+  auto r = parsing::runParser(parser::expr, "t", chain("-", 1000));
+  ASSERT_TRUE(r.ok);
+  EXPECT_EQ(ast::showExpr(*r.value).size(), 9991u);  // 1 + 10 per operator
+  EXPECT_EQ(*r.value, *parsing::runParser(parser::expr, "t", chain("-", 1000)).value);
+}

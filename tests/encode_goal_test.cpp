@@ -1,0 +1,121 @@
+// Goal-setup commands, step assertions and goal assertions.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "fatal.hpp"
+#include "goal_serial.hpp"
+
+namespace vorlax {
+namespace {
+
+namespace y = yices;
+using ast::ExprP;
+
+ExprP var(const std::string& n) { return ast::mk(ast::Var{n}); }
+ExprP acc(ExprP x, const std::string& f) { return ast::mk(ast::Access{std::move(x), f}); }
+ExprP lit(int k) { return ast::mk(ast::LitInt{k}); }
+ExprP eq(ExprP a, ExprP b) { return ast::mk(ast::BinOpExpr{BinOp::rel(ROp::Eq), std::move(a), std::move(b)}); }
+ExprP old(ExprP x) { return ast::mk(ast::UnOpExpr{UnOp::Old, std::move(x)}); }
+ExprP add(ExprP a, ExprP b) { return ast::mk(ast::BinOpExpr{BinOp{BinOp::Add}, std::move(a), std::move(b)}); }
+
+// type Account { balance : Int }
+ast::Domain accountDomain() {
+  ast::Domain d;
+  d.domStructs.push_back({"Account", {{"balance", IntType{}}}});
+  return d;
+}
+
+std::vector<std::string> setup(const ast::Domain& d, const SerialGoal& g) {
+  std::vector<std::string> out;
+  goalSetup(d, g, [&](const y::CmdY& c) { out.push_back(y::showCmdY(c)); });
+  return out;
+}
+
+const ExprP accBalance = acc(var("acc"), "balance");
+
+TEST(GoalSetup, DefinitionsThenInitialConditionsAtStepZero) {
+  SerialGoal g;
+  g.vars = {{"acc", structType("Account")}, {"n", IntType{}}, {"b", BoolType{}},
+            {"r", DoubleType{}}, {"n", BoolType{}}};
+  g.values = {eq(accBalance, lit(0)), eq(old(accBalance), var("n")), add(var("n"), lit(1))};
+  g.goalSteps = 5;
+  g.goalExpr = eq(accBalance, lit(10));
+  EXPECT_EQ(setup(accountDomain(), g),
+            (std::vector<std::string>{
+                "(define acc::Account_ref)", "(define n::int)", "(define b::bool)",
+                "(define r::real)", "(define n::bool)",
+                "(assert (= (balance acc 0) 0))",
+                // old means step 0 as well; the repeated n is typed by its first declaration
+                "(assert (= (balance acc 0) n))", "(assert (+ n 1))"}));
+}
+
+TEST(GoalSetup, EmptyGoalGivesNoCommands) {
+  SerialGoal g;
+  g.goalExpr = lit(1);
+  EXPECT_TRUE(setup(accountDomain(), g).empty());
+}
+
+TEST(GoalSetup, TypeErrorEndsAfterEarlierCommands) {
+  SerialGoal g;
+  g.vars = {{"acc", structType("Account")}};
+  g.values = {eq(accBalance, lit(0)), eq(var("missing"), lit(0)), eq(accBalance, lit(1))};
+  g.goalExpr = lit(1);
+  std::vector<std::string> out;
+  try {
+    goalSetup(accountDomain(), g, [&](const y::CmdY& c) { out.push_back(y::showCmdY(c)); });
+    ADD_FAILURE() << "expected a type error";
+  } catch (const Fatal& e) {
+    EXPECT_EQ(e.message, "missing not found in declarations");
+  }
+  EXPECT_EQ(out, (std::vector<std::string>{"(define acc::Account_ref)",
+                                           "(assert (= (balance acc 0) 0))"}));
+}
+
+TEST(GoalAction, StepIndexInDecimal) {
+  EXPECT_EQ(y::showCmdY(goalAction(0)), "(assert (actions all-frames 0))");
+  EXPECT_EQ(y::showCmdY(goalAction(mpz_class("123456789012345678901234567890"))),
+            "(assert (actions all-frames 123456789012345678901234567890))");
+}
+
+TEST(GoalAssert, GoalAtStepNAndOldAtStepZero) {
+  SerialGoal g;
+  g.vars = {{"acc", structType("Account")}};
+  g.goalExpr = eq(accBalance, add(old(accBalance), lit(10)));
+  EXPECT_EQ(y::showCmdY(goalAssert(accountDomain(), g, 2)),
+            "(assert (= (balance acc 2) (+ (balance acc 0) 10)))");
+  EXPECT_EQ(y::showCmdY(goalAssert(accountDomain(), g, mpz_class("18446744073709551617"))),
+            "(assert (= (balance acc 18446744073709551617) (+ (balance acc 0) 10)))");
+}
+
+TEST(GoalAssert, Failures) {
+  const struct {
+    const char* what;
+    ExprP goal;
+    const char* prefix;  // the whole message for type errors
+    bool exact;
+  } cases[] = {
+      {"undeclared name: the bare checker message", eq(var("x"), lit(1)),
+       "x not found in declarations", true},
+      {"Result types to notype but cannot be translated",
+       eq(ast::mk(ast::ResultVar{}), ast::mk(ast::ResultVar{})), "exprY", false},
+  };
+  for (const auto& c : cases) {
+    SerialGoal g;
+    g.vars = {{"acc", structType("Account")}};
+    g.goalExpr = c.goal;
+    try {
+      goalAssert(accountDomain(), g, 1);
+      ADD_FAILURE() << c.what;
+    } catch (const Fatal& e) {
+      if (c.exact)
+        EXPECT_EQ(e.message, c.prefix) << c.what;
+      else
+        EXPECT_EQ(e.message.rfind(c.prefix, 0), 0u) << c.what << ": " << e.message;
+    }
+  }
+}
+
+}  // namespace
+}  // namespace vorlax
