@@ -12,9 +12,11 @@
 #include <vector>
 
 #include "ast.hpp"
+#include "driver.hpp"
 #include "fatal.hpp"
 #include "goal.hpp"
 #include "parser.hpp"
+#include "search.hpp"
 
 namespace {
 
@@ -124,6 +126,12 @@ int run(const std::vector<std::string>& args) {
     msg << ')';
     fatal(msg.str());
   }
+  // Each dump is complete before the next step starts; the serialization dump is not
+  // touched when the domain fails.
+  auto domainCmds = generateDomain(dom.value, domainFile, serialFile);
+  auto goalCmds = generateGoal(dom.value, goal.value, domainFile, serialFile);
+  bool debug = args.size() == 3 && args[2] == "-d";
+  runCommands(debug, domainCmds, goalCmds, dom.value, goal.value);
   return 0;
 }
 
