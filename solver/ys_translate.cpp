@@ -20,10 +20,23 @@ static bool isNot(const z3::expr& e) { return e.is_app() && e.decl().decl_kind()
 
 // ---------------------------------------------------------------- folding builders
 
+static bool isAnd(const z3::expr& e) { return e.is_app() && e.decl().decl_kind() == Z3_OP_AND; }
+
+// The conjuncts of a formula, nested conjunctions flattened.
+static void conjuncts(const z3::expr& e, std::vector<z3::expr>& out) {
+  if (isAnd(e)) {
+    for (unsigned i = 0; i < e.num_args(); ++i) conjuncts(e.arg(i), out);
+  } else {
+    out.push_back(e);
+  }
+}
+
 z3::expr Translator::mkAnd(const std::vector<z3::expr>& es) {
+  std::vector<z3::expr> flat;
+  for (const auto& e : es) conjuncts(e, flat);
   z3::expr_vector v(ctx_);
   std::unordered_set<unsigned> seen;
-  for (const auto& e : es) {
+  for (const auto& e : flat) {
     if (e.is_true()) continue;
     if (e.is_false()) return ctx_.bool_val(false);
     if (seen.insert(e.id()).second) v.push_back(e);
@@ -33,17 +46,44 @@ z3::expr Translator::mkAnd(const std::vector<z3::expr>& es) {
   return z3::mk_and(v);
 }
 
+// A disjunction; conjuncts common to every disjunct are moved out of it, so that
+// (or (and F A) (and F B)) becomes (and F (or A B)) and F is known whichever holds.
 z3::expr Translator::mkOr(const std::vector<z3::expr>& es) {
-  z3::expr_vector v(ctx_);
+  std::vector<z3::expr> ds;
   std::unordered_set<unsigned> seen;
   for (const auto& e : es) {
     if (e.is_false()) continue;
     if (e.is_true()) return ctx_.bool_val(true);
-    if (seen.insert(e.id()).second) v.push_back(e);
+    if (seen.insert(e.id()).second) ds.push_back(e);
   }
-  if (v.empty()) return ctx_.bool_val(false);
-  if (v.size() == 1) return v[0];
-  return z3::mk_or(v);
+  if (ds.empty()) return ctx_.bool_val(false);
+  if (ds.size() == 1) return ds[0];
+  std::vector<std::vector<z3::expr>> parts(ds.size());
+  for (size_t i = 0; i < ds.size(); ++i) conjuncts(ds[i], parts[i]);
+  std::unordered_map<unsigned, size_t> count;
+  for (const auto& p : parts) {
+    std::unordered_set<unsigned> once;
+    for (const auto& c : p)
+      if (once.insert(c.id()).second) ++count[c.id()];
+  }
+  std::vector<z3::expr> common;
+  std::unordered_set<unsigned> commonIds;
+  for (const auto& c : parts[0])
+    if (count[c.id()] == ds.size() && commonIds.insert(c.id()).second) common.push_back(c);
+  if (common.empty()) {
+    z3::expr_vector v(ctx_);
+    for (const auto& d : ds) v.push_back(d);
+    return z3::mk_or(v);
+  }
+  std::vector<z3::expr> rests;
+  for (const auto& p : parts) {
+    std::vector<z3::expr> rest;
+    for (const auto& c : p)
+      if (!commonIds.count(c.id())) rest.push_back(c);
+    rests.push_back(mkAnd(rest));
+  }
+  common.push_back(mkOr(rests));
+  return mkAnd(common);
 }
 
 z3::expr Translator::mkNot(const z3::expr& a) {
