@@ -25,27 +25,51 @@ std::string showCmds(const std::vector<y::CmdY>& cmds) {
   return os.str();
 }
 
-void openFileFailure(const std::string& path, int err) {
-  const char* kind = "failed";
+// The kind of an input/output failure, as the open-error messages name it.
+static const char* ioErrorKind(int err) {
   switch (err) {
     case ENOENT:
-    case ENOTDIR: kind = "does not exist"; break;
+    case ENXIO:
+      return "does not exist";
     case EACCES:
     case EPERM:
-    case EROFS: kind = "permission denied"; break;
-    case EISDIR: kind = "inappropriate type"; break;
-    case EEXIST: kind = "already exists"; break;
+    case EROFS:
+      return "permission denied";
     case EBUSY:
-    case ETXTBSY: kind = "resource busy"; break;
-    case ENOSPC:
+    case ETXTBSY:
+      return "resource busy";
+    case EISDIR:
+    case ENOTDIR:
+      return "inappropriate type";
+    case EEXIST:
+      return "already exists";
     case EMFILE:
-    case ENFILE: kind = "resource exhausted"; break;
+    case ENFILE:
+    case ENOMEM:
+    case ENOSPC:
+    case EAGAIN:
+    case EFBIG:
+      return "resource exhausted";
+    case EINTR:
+      return "interrupted";
+    case EINVAL:
+    case ELOOP:
     case ENAMETOOLONG:
-    case ELOOP: kind = "invalid argument"; break;
-    default: break;
+      return "invalid argument";
+    case EIO:
+      return "hardware fault";
+    case ENODEV:
+      return "unsupported operation";
+    default:
+      return "failed";
   }
-  fatal(path + ": openFile: " + kind + " (" + (err ? std::strerror(err) : "unknown error") + ")");
 }
+
+void ioFailure(const std::string& path, const char* operation, int err) {
+  fatal(path + ": " + operation + ": " + ioErrorKind(err) + " (" + std::strerror(err) + ")");
+}
+
+void openFileFailure(const std::string& path, int err) { ioFailure(path, "openFile", err); }
 
 std::vector<y::CmdY> writeYices(const std::string& fileName,
                                 const std::function<void(const CmdSink&)>& produce) {

@@ -36,5 +36,7 @@ std::vector<yices::CmdY> generateGoal(const ast::Domain& dom, const SerialGoal& 
 
 // Fatal "<path>: openFile: <kind> (<description>)" for the errno value err of a failed open.
 [[noreturn]] void openFileFailure(const std::string& path, int err);
+// Fatal "<path>: <operation>: <kind> (<description>)" for the errno value err.
+[[noreturn]] void ioFailure(const std::string& path, const char* operation, int err);
 
 }  // namespace vorlax

@@ -22,50 +22,6 @@ namespace {
 
 using namespace vorlax;
 
-// The kind of an input/output failure, as the open-error messages name it.
-const char* ioErrorKind(int err) {
-  switch (err) {
-    case ENOENT:
-    case ENXIO:
-      return "does not exist";
-    case EACCES:
-    case EPERM:
-    case EROFS:
-      return "permission denied";
-    case EBUSY:
-    case ETXTBSY:
-      return "resource busy";
-    case EISDIR:
-    case ENOTDIR:
-      return "inappropriate type";
-    case EEXIST:
-      return "already exists";
-    case EMFILE:
-    case ENFILE:
-    case ENOMEM:
-    case ENOSPC:
-    case EAGAIN:
-    case EFBIG:
-      return "resource exhausted";
-    case EINTR:
-      return "interrupted";
-    case EINVAL:
-    case ELOOP:
-    case ENAMETOOLONG:
-      return "invalid argument";
-    case EIO:
-      return "hardware fault";
-    case ENODEV:
-      return "unsupported operation";
-    default:
-      return "failed";
-  }
-}
-
-[[noreturn]] void ioFailure(const std::string& path, const char* operation, int err) {
-  fatal(path + ": " + operation + ": " + ioErrorKind(err) + " (" + std::strerror(err) + ")");
-}
-
 // The whole file as bytes.
 std::string readInputFile(const std::string& path) {
   int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
