@@ -27,6 +27,19 @@ y::ExpYP allUnwrap(const std::string& s, y::ExpYP e) {
   return app(varE(allUnwrapStr(s)), {std::move(e)});
 }
 
+y::CmdY allType(const std::vector<Struct>& structs) {
+  std::optional<y::TypYP> all;
+  if (!structs.empty()) {
+    std::vector<std::pair<std::string, std::vector<y::IdTyp>>> ctors;
+    ctors.reserve(structs.size());
+    for (const auto& s : structs)
+      ctors.push_back({allWrapStr(s.structName),
+                       {{allUnwrapStr(s.structName), y::mkT(y::VarT{structStr(s.structName)})}}});
+    all = y::mkT(y::DATATYPE{std::move(ctors)});
+  }
+  return y::mkC(y::DEFTYP{allRefStr, std::move(all)});
+}
+
 y::ExpYP andPrime(std::vector<y::ExpYP> es) {
   if (es.empty()) return y::mkE(y::LitB{true});
   return y::mkE(y::AND{std::move(es)});

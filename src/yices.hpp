@@ -49,6 +49,9 @@ yices::ExpYP app(yices::ExpYP fn, std::vector<yices::ExpYP> args);
 yices::ExpYP incr(yices::ExpYP e);  // (+ e 1)
 yices::ExpYP allWrap(const std::string& s, yices::ExpYP e);
 yices::ExpYP allUnwrap(const std::string& s, yices::ExpYP e);
+// (define-type ALL_ref (datatype (S_ref_wrap S_ref_unwrap::S_ref) ..)), one constructor per
+// structure in list order; (define-type ALL_ref) without structures.
+yices::CmdY allType(const std::vector<Struct>& structs);
 // Conjunction / disjunction of a list: "true" / "false" when empty, otherwise (and ..) /
 // (or ..), also for a single member.
 yices::ExpYP andPrime(std::vector<yices::ExpYP> es);

@@ -133,17 +133,7 @@ void procDom(const ast::Domain& dom, const CmdSink& emit) {
   }
 
   // 4: a reference of any structure.
-  {
-    std::optional<y::TypYP> all;
-    if (!structs.empty()) {
-      std::vector<std::pair<std::string, std::vector<y::IdTyp>>> ctors;
-      for (const auto& s : structs)
-        ctors.push_back({allWrapStr(s.structName),
-                         {{allUnwrapStr(s.structName), varT(structStr(s.structName))}}});
-      all = y::mkT(y::DATATYPE{std::move(ctors)});
-    }
-    emit(deftyp(allRefStr, std::move(all)));
-  }
+  emit(allType(structs));
 
   // 5, 6: argument selectors.
   emit(define("Int_arg", arr({intTypeY, intTypeY, intTypeY})));

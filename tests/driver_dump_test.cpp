@@ -121,29 +121,34 @@ TEST_F(DumpTest, GoldenDomainDumps) {
 // Each domain fails while its commands are produced; the dump keeps exactly the commands
 // before the failing one.
 TEST_F(DumpTest, FailingDomainsLeaveTheirPrefix) {
-  const std::string head =
-      "(define-type proc_tag (scalar p_tag))\n"
-      "(define tag_array::(-> int proc_tag))\n"
-      "(define-type S_ref (scalar null_S S_obj1 S_obj2 S_obj3 S_obj4))\n"
-      "(define-type ALL_ref (datatype (S_ref_wrap S_ref_unwrap::S_ref)))\n"
-      "(define Int_arg::(-> int int int))\n";
-  const std::string upToFunctions =
-      head +
-      "(define S_arg::(-> int int S_ref))\n"
-      "(define-type exclude_type (-> ALL_ref int bool))\n"
-      "(define-type frame_type (-> exclude_type int bool))\n"
-      "(define k::(-> S_ref int int))\n"
-      "(define S_eq::(-> S_ref int bool) (lambda (obj::S_ref idx::int)(and (= (k obj (+ idx 1)) "
-      "(k obj idx)))))\n"
-      "(define S_frame_single::(-> S_ref exclude_type int bool) (lambda (obj::S_ref "
-      "exclude_pred::exclude_type idx::int)(=> (not (exclude_pred (S_ref_wrap obj) idx)) (S_eq "
-      "obj idx))))\n"
-      "(define S_frame_all::(-> exclude_type int bool) (lambda (exclude_pred::exclude_type "
-      "idx::int)(and (S_frame_single null_S exclude_pred idx) (S_frame_single S_obj1 "
-      "exclude_pred idx) (S_frame_single S_obj2 exclude_pred idx) (S_frame_single S_obj3 "
-      "exclude_pred idx) (S_frame_single S_obj4 exclude_pred idx))))\n"
-      "(define all-frames::(-> exclude_type int bool) (lambda (exclude_pred::exclude_type "
-      "idx::int)(and (S_frame_all exclude_pred idx))))\n";
+  // The commands of "type S { k : Int }" up to the selectors, for the given procedure tags.
+  const auto head = [](const std::string& tags) {
+    return "(define-type proc_tag (scalar " + tags + "))\n"
+           "(define tag_array::(-> int proc_tag))\n"
+           "(define-type S_ref (scalar null_S S_obj1 S_obj2 S_obj3 S_obj4))\n"
+           "(define-type ALL_ref (datatype (S_ref_wrap S_ref_unwrap::S_ref)))\n"
+           "(define Int_arg::(-> int int int))\n";
+  };
+  // ... and on up to "all-frames", where the functions begin.
+  const auto upToFunctions = [&](const std::string& tags) {
+    return head(tags) +
+           "(define S_arg::(-> int int S_ref))\n"
+           "(define-type exclude_type (-> ALL_ref int bool))\n"
+           "(define-type frame_type (-> exclude_type int bool))\n"
+           "(define k::(-> S_ref int int))\n"
+           "(define S_eq::(-> S_ref int bool) (lambda (obj::S_ref idx::int)(and (= (k obj (+ idx "
+           "1)) (k obj idx)))))\n"
+           "(define S_frame_single::(-> S_ref exclude_type int bool) (lambda (obj::S_ref "
+           "exclude_pred::exclude_type idx::int)(=> (not (exclude_pred (S_ref_wrap obj) idx)) "
+           "(S_eq obj idx))))\n"
+           "(define S_frame_all::(-> exclude_type int bool) (lambda (exclude_pred::exclude_type "
+           "idx::int)(and (S_frame_single null_S exclude_pred idx) (S_frame_single S_obj1 "
+           "exclude_pred idx) (S_frame_single S_obj2 exclude_pred idx) (S_frame_single S_obj3 "
+           "exclude_pred idx) (S_frame_single S_obj4 exclude_pred idx))))\n"
+           "(define all-frames::(-> exclude_type int bool) (lambda (exclude_pred::exclude_type "
+           "idx::int)(and (S_frame_all exclude_pred idx))))\n";
+  };
+  const std::string p = "p_tag";
   const struct {
     const char* what;
     const char* items;  // appended to "type S { k : Int }"
@@ -154,31 +159,41 @@ TEST_F(DumpTest, FailingDomainsLeaveTheirPrefix) {
        "Error typechecking domain: x not found in declarations", ""},
       {"function without ensures", "p (s : S) f (s : S) : Int g (s : S) : Int ensure e: Result = 1",
        "Cannot process function ensures: []",
-       upToFunctions +
+       upToFunctions(p) +
            "(define g::(-> S_ref (-> int int)))\n(define f::(-> S_ref (-> int int)))\n"
            "(assert (= g (lambda (s::S_ref)(lambda (idx::int)1))))\n"},
       {"function ensures not of the form Result = e",
        "p (s : S) f (s : S) : Int ensure e: 1 = Result",
        "Cannot process function ensures: [BinOpExpr (RelOp Eq notype) (LitInt 1) (ResultVar "
        "Int) Bool]",
-       upToFunctions + "(define f::(-> S_ref (-> int int)))\n"},
+       upToFunctions(p) + "(define f::(-> S_ref (-> int int)))\n"},
+      {"Result on the right of a parameterless function's Result =",
+       "p (s : S) f () : Int ensure e: Result = Result", "exprY: Result cannot be translated here",
+       upToFunctions(p) + "(define f::(-> int int))\n"},
       {"Result in a procedure clause", "p (s : S) ensure e: Result = Result",
-       "exprY: Result cannot be translated here", upToFunctions},
+       "exprY: Result cannot be translated here", upToFunctions(p)},
+      {"Result in a parameterless procedure, after an earlier procedure's definition",
+       "q () ensure e: Result = Result p (s : S)", "exprY: Result cannot be translated here",
+       upToFunctions("p_tag q_tag") +
+           "(define p::(-> S_ref (-> int bool)) (lambda (s::S_ref)(lambda (idx::int)(and "
+           "(all-frames (lambda (obj::ALL_ref idx::int)(and (or (= obj (S_ref_wrap s))) (if "
+           "(S_ref_wrap? obj) (and (= (k (S_ref_unwrap obj) idx) (k (S_ref_unwrap obj) (+ idx "
+           "1)))) true))) idx) (= (tag_array idx) p_tag)))))\n"},
       {"null compared with an integer", "p (s : S) require r: s.k = null",
-       "nullValue: null of type Int has no solver value", upToFunctions},
+       "nullValue: null of type Int has no solver value", upToFunctions(p)},
       {"parameter named idx", "p (s : S, idx : Int) ensure e: s.k = idx",
        "Procedure p: parameter name idx is reserved by the encoding; rename the parameter",
-       upToFunctions},
+       upToFunctions(p)},
       {"parameter named obj", "p (obj : S) ensure e: obj.k = 1",
        "Procedure p: parameter name obj is reserved by the encoding; rename the parameter",
-       upToFunctions},
+       upToFunctions(p)},
       {"function parameter named idx", "p (s : S) f (idx : Int) : Int ensure e: Result = idx",
        "Function f: parameter name idx is reserved by the encoding; rename the parameter",
-       upToFunctions + "(define f::(-> int (-> int int)))\n"},
+       upToFunctions(p) + "(define f::(-> int (-> int int)))\n"},
       {"structure parameter with type arguments", "p (s : S, l : S[Int]) ensure e: s.k = 1",
        "Procedure p: parameter l has type S[Int], and a parameter of a structure type with "
        "type arguments has no argument selector",
-       head},
+       head(p)},
   };
   for (const auto& c : cases) {
     const std::string dom = path("d");
@@ -193,6 +208,38 @@ TEST_F(DumpTest, FailingDomainsLeaveTheirPrefix) {
     }
     EXPECT_EQ(readFile(dom + ".lisp"), c.dump) << c.what;
     EXPECT_FALSE(fs::exists(path("s.lisp"))) << c.what;
+  }
+}
+
+// Each goal fails while its setup commands are produced; the dump keeps the definitions and
+// the initial conditions before the failing one.
+TEST_F(DumpTest, FailingGoalsLeaveTheirPrefix) {
+  const std::string dom = path("d"), ser = path("s");
+  writeFile(dom, "type S { k : Int }");
+  const ast::Domain d = parseDomainText(dom, readFile(dom));
+  const struct {
+    const char* what;
+    const char* goal;
+    std::string message;
+    std::string dump;
+  } cases[] = {
+      {"type error: the checker's bare message", "x : S\nx.k = 1\ny.k = 2\nx.k = 3\n@ 1\n-> True",
+       "y not found in declarations", "(define x::S_ref)\n(assert (= (k x 0) 1))\n"},
+      {"Result in an initial condition", "x : S\nn : Int\nResult = Result\n@ 1\n-> True",
+       "exprY: Result cannot be translated here", "(define x::S_ref)\n(define n::int)\n"},
+      {"null compared with an integer", "x : S\nx.k = null\n@ 1\n-> True",
+       "nullValue: null of type Int has no solver value", "(define x::S_ref)\n"},
+  };
+  for (const auto& c : cases) {
+    auto parsed = parseSerialGoal(ser, c.goal);
+    ASSERT_TRUE(parsed.ok) << c.what;
+    try {
+      generateGoal(d, parsed.value, dom, ser);
+      ADD_FAILURE() << c.what << ": no failure";
+    } catch (const Fatal& e) {
+      EXPECT_EQ(e.message, c.message) << c.what;
+    }
+    EXPECT_EQ(readFile(ser + ".lisp"), c.dump) << c.what;
   }
 }
 
