@@ -107,7 +107,7 @@ TEST_F(DumpTest, DumpThatCannotBeCreated) {
 }
 
 TEST_F(DumpTest, GoldenDomainDumps) {
-  for (const char* name : {"account", "empty", "two_structs", "functions"}) {
+  for (const char* name : {"account", "empty", "two_structs", "functions", "no_procedures"}) {
     const std::string src = kFixtures + name + ".dom";
     const std::string dom = path(std::string(name) + ".dom");
     fs::copy_file(src, dom);
