@@ -218,35 +218,72 @@ class Seq {
 };
 
 // ---- rule 4: choice ----
+// The alternatives of a choice run by hand: each alternative's outcome is handed to
+// decided() as soon as it is known.
+//   Alt a(st);
+//   if (a.decided(p1(st, v))) return a.result();
+//   if (a.decided(p2(st, v))) return a.result();
+//   return a.fail();
+class Alt {
+ public:
+  explicit Alt(State& st) : st_(st) {}
+  // True when the choice ends with this outcome: a success, or a failure after consuming
+  // input. A failure without consuming input is kept for merging and the next alternative
+  // is tried.
+  bool decided(Out o) {
+    if (o == Out::EmptyErr) {
+      if (st_.track) {
+        if (!have_) acc_ = std::move(st_.err);
+        else State::merge(acc_, std::move(st_.err));
+      }
+      have_ = true;
+      return false;
+    }
+    last_ = o;
+    // Only an outcome without consumed input carries the records of the alternatives before it.
+    if (!isConsumed(o) && have_ && st_.track) {
+      State::merge(acc_, std::move(st_.err));
+      st_.err = std::move(acc_);
+    }
+    return true;
+  }
+  // The outcome of the choice once decided() returned true.
+  Out result() const { return last_; }
+  // Every alternative failed without consuming input: the merge of their records.
+  Out fail() {
+    if (st_.track && have_) st_.err = std::move(acc_);
+    return Out::EmptyErr;
+  }
+
+ private:
+  State& st_;
+  Error acc_;
+  bool have_ = false;
+  Out last_ = Out::EmptyErr;
+};
+
 template <class T, class P, class... Ps>
 Out choice(State& st, T& out, P&& p, Ps&&... ps) {
-  Out o = p(st, out);
-  if constexpr (sizeof...(Ps) == 0) {
-    return o;
-  } else {
-    if (o != Out::EmptyErr) return o;
-    Error first;
-    if (st.track) first = std::move(st.err);
-    Out r = choice(st, out, std::forward<Ps>(ps)...);
-    if (!isConsumed(r) && st.track) {
-      State::merge(first, std::move(st.err));
-      st.err = std::move(first);
-    }
-    return r;
-  }
+  Alt a(st);
+  if (a.decided(p(st, out))) return a.result();
+  if ((... || a.decided(ps(st, out)))) return a.result();
+  return a.fail();
 }
 
 // ---- rule 6: backtracking point ----
-template <class T, class P>
-Out attempt(State& st, T& out, P&& p) {
-  Input start = st.in;
-  Out o = p(st, out);
+// The rule applied to the outcome of a step that started at `start`.
+inline Out backtrackFrom(State& st, Out o, const Input& start) {
   if (o == Out::ConsumedErr) {
     st.in = start;
     if (st.track) st.err.pos = start.pos;
     return Out::EmptyErr;
   }
   return o;
+}
+template <class T, class P>
+Out attempt(State& st, T& out, P&& p) {
+  Input start = st.in;
+  return backtrackFrom(st, p(st, out), start);
 }
 
 // ---- rule 7: label ----
@@ -258,12 +295,14 @@ inline void relabel(State& st, std::string_view label) {
     if (m.kind != MsgKind::Expect) msgs.push_back(std::move(m));
   st.err.msgs = std::move(msgs);
 }
+// The rule applied to an outcome that has just been produced.
+inline Out labelOutcome(State& st, Out o, std::string_view name) {
+  if (st.track && (o == Out::EmptyErr || (o == Out::EmptyOk && !st.err.msgs.empty()))) relabel(st, name);
+  return o;
+}
 template <class T, class P>
 Out label(State& st, T& out, std::string_view name, P&& p) {
-  Out o = p(st, out);
-  if (st.track && (o == Out::EmptyErr || (o == Out::EmptyOk && !st.err.msgs.empty())))
-    relabel(st, name);
-  return o;
+  return labelOutcome(st, p(st, out), name);
 }
 
 [[noreturn]] void emptyRepetition();

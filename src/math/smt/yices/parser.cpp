@@ -73,37 +73,10 @@ void lookFailed(State& st, std::initializer_list<std::string_view> expects) {
   e.msgs.push_back(Message{MsgKind::SysUnExpect, found(st)});
   st.err = std::move(e);
 }
-// Appends the record of the current st.err to acc (choice and repetition bookkeeping).
-void gather(State& st, Error& acc, bool& have) {
-  if (!st.track) return;
-  if (!have) acc = std::move(st.err);
-  else State::merge(acc, std::move(st.err));
-  have = true;
-}
-// st.err becomes acc followed by st.err.
-void prepend(State& st, Error& acc, bool have) {
-  if (!st.track || !have) return;
-  State::merge(acc, std::move(st.err));
-  st.err = std::move(acc);
-}
-void relabelTracked(State& st, std::string_view name) {
-  if (st.track) parsing::relabel(st, name);
-}
-// A label over an outcome that has just been produced.
-Out labelled(State& st, Out o, std::string_view name) {
-  if (st.track && (o == Out::EmptyErr || (o == Out::EmptyOk && !st.err.msgs.empty())))
-    parsing::relabel(st, name);
-  return o;
-}
-// Backtracking over an outcome of a step that started at `start`.
-Out backtrack(State& st, Out o, const Input& start) {
-  if (o == Out::ConsumedErr) {
-    st.in = start;
-    if (st.track) st.err.pos = start.pos;
-    return Out::EmptyErr;
-  }
-  return o;
-}
+using parsing::Alt;
+using parsing::backtrackFrom;
+using parsing::labelOutcome;
+
 // An optional step: a failure without consuming means the part is absent.
 Out optional(Out o, bool& present) {
   present = isOk(o);
@@ -191,30 +164,27 @@ Out keywordTok(State& st, std::string_view w, bool wholeWord) {
 }
 Out keywordAttempt(State& st, std::string_view w, bool wholeWord) {
   Input start = st.in;
-  return backtrack(st, keywordTok(st, w, wholeWord), start);
+  return backtrackFrom(st, keywordTok(st, w, wholeWord), start);
 }
 
 // "true" or "false"; when wholeWord, only as a whole word.
 Out boolWordY(State& st, bool& out, bool wholeWord) {
-  Out o = wordY(st, "true", wholeWord);
-  if (o == Out::ConsumedOk) {
+  Alt a(st);
+  if (a.decided(wordY(st, "true", wholeWord))) {
     out = true;
-    return o;
+    return a.result();
   }
-  if (o != Out::EmptyErr) return o;
-  Error first;
-  bool have = false;
-  gather(st, first, have);
-  o = wordY(st, "false", wholeWord);
-  if (o == Out::ConsumedOk) out = false;
-  if (!isConsumed(o)) prepend(st, first, have);
-  return o;
+  if (a.decided(wordY(st, "false", wholeWord))) {
+    out = false;
+    return a.result();
+  }
+  return a.fail();
 }
 
 // The label of a token read at this point: label (tokenY p).
 template <class T, class P>
 Out labelledToken(State& st, T& out, std::string_view name, P&& p) {
-  return labelled(st, tokenY(st, out, std::forward<P>(p)), name);
+  return labelOutcome(st, tokenY(st, out, std::forward<P>(p)), name);
 }
 
 Out identTokenY(State& st, std::string& out) { return labelledToken(st, out, "identifier", identY); }
@@ -351,26 +321,15 @@ Out formBodyY(State& st, Form f, ExpYP& out) {
     case Form::Select: {
       Seq s(st);
       if (!s(expY, e[0])) return s.fail();
+      // the index: an integer, else a field name
       mpz_class n;
-      Out io = integerTokenY(st, n);
-      if (isOk(io)) {
-        if (!s.step(io)) return s.fail();
-        out = mkE(SELECT_T{e[0], std::move(n)});
-        return s.ok();
-      }
-      if (io == Out::EmptyErr) {
-        Error first;
-        bool have = false;
-        gather(st, first, have);
-        std::string name;
-        Out no = identTokenY(st, name);
-        if (!isConsumed(no)) prepend(st, first, have);
-        if (!s.step(no)) return s.fail();
-        out = mkE(SELECT_R{e[0], std::move(name)});
-        return s.ok();
-      }
-      s.step(io);
-      return s.fail();
+      std::string name;
+      Alt a(st);
+      bool tuple = a.decided(integerTokenY(st, n));
+      Out io = tuple ? a.result() : a.decided(identTokenY(st, name)) ? a.result() : a.fail();
+      if (!s.step(io)) return s.fail();
+      out = tuple ? mkE(SELECT_T{e[0], std::move(n)}) : mkE(SELECT_R{e[0], std::move(name)});
+      return s.ok();
     }
     default:
       break;
@@ -402,7 +361,7 @@ Out formY(State& st, const FormKey& k, ExpYP& out) {
   Out o;
   if (!s.step(keywordAttempt(st, k.keyword, k.word)) || !s.step(formBodyY(st, k.form, out))) o = s.fail();
   else o = s.ok();
-  return k.backtrack ? backtrack(st, o, start) : o;
+  return k.backtrack ? backtrackFrom(st, o, start) : o;
 }
 
 // The application after "(": a function expression and one or more arguments.
@@ -418,18 +377,13 @@ Out applicationY(State& st, ExpYP& out) {
 // A type after "::" in a let binding: a name, or "(" typFormY ")".
 Out letTypeY(State& st, TypYP& out) {
   std::string name;
-  Out o = identTokenY(st, name);
-  if (isOk(o)) {
-    out = mkT(VarT{std::move(name)});
-    return o;
+  Alt a(st);
+  if (a.decided(identTokenY(st, name))) {
+    if (isOk(a.result())) out = mkT(VarT{std::move(name)});
+    return a.result();
   }
-  if (o != Out::EmptyErr) return o;
-  Error first;
-  bool have = false;
-  gather(st, first, have);
-  o = parensY(st, out, typFormY);
-  if (!isConsumed(o)) prepend(st, first, have);
-  return o;
+  if (a.decided(parensY(st, out, typFormY))) return a.result();
+  return a.fail();
 }
 
 // ---- types ----
@@ -556,119 +510,80 @@ bool isHex(unsigned char c) { return isDigitY(c) || ((c | 0x20) >= 'a' && (c | 0
 
 // The escape code after a backslash (letter, number, mnemonic, control), labelled.
 Out escapeCodeY(State& st, std::string& out) {
-  Error acc;
-  bool have = false;
-  auto done = [&](Out o) {
-    if (!isConsumed(o)) prepend(st, acc, have);
-    return labelled(st, o, "escape code");
-  };
+  Alt a(st);
+  auto done = [&] { return labelOutcome(st, a.result(), "escape code"); };
   // a letter
   for (const auto& [c, code] : kEscapeLetters) {
-    Out o = charY(st, c);
-    if (o == Out::ConsumedOk) {
+    if (a.decided(charY(st, c))) {
       out += static_cast<char>(code);
-      return done(o);
+      return done();
     }
-    gather(st, acc, have);
   }
-  // a number
-  {
-    const char *b = nullptr, *e = nullptr;
-    Out o = many1Class(st, isDigitY, "digit", b, e);
-    if (o == Out::ConsumedOk) {
-      appendNumericCode(out, b, e, 10);
-      return done(o);
-    }
-    gather(st, acc, have);
-    for (auto [prefix, base] : {std::pair<char, int>{'o', 8}, std::pair<char, int>{'x', 16}}) {
-      Seq s(st);
-      Out po = charY(st, prefix);
-      if (po == Out::EmptyErr) {
-        gather(st, acc, have);
-        continue;
-      }
-      s.step(po);
+  // a number: decimal, or "o" and octal digits, or "x" and hexadecimal digits
+  const char *b = nullptr, *e = nullptr;
+  if (a.decided(many1Class(st, isDigitY, "digit", b, e))) {
+    appendNumericCode(out, b, e, 10);
+    return done();
+  }
+  for (auto [prefix, base] : {std::pair<char, int>{'o', 8}, std::pair<char, int>{'x', 16}}) {
+    Seq s(st);
+    Out o = charY(st, prefix);
+    if (s.step(o)) {
       o = base == 8 ? many1Class(st, isOctal, "octal digit", b, e)
                     : many1Class(st, isHex, "hexadecimal digit", b, e);
-      if (!s.step(o)) return s.fail();
-      appendNumericCode(out, b, e, base);
-      return done(s.ok());
+      o = s.step(o) ? s.ok() : s.fail();
+    } else {
+      o = s.fail();
+    }
+    if (a.decided(o)) {
+      if (isOk(o)) appendNumericCode(out, b, e, base);
+      return done();
     }
   }
   // a mnemonic, each read whole or given back
   for (const auto& [m, code] : kMnemonics) {
     Input start = st.in;
-    Out o = backtrack(st, parsing::literal(st, m), start);
-    if (o == Out::ConsumedOk) {
+    if (a.decided(backtrackFrom(st, parsing::literal(st, m), start))) {
       out += static_cast<char>(code);
-      return done(o);
+      return done();
     }
-    gather(st, acc, have);
   }
-  // a control escape
-  {
-    Seq s(st);
-    Out o = charY(st, '^');
-    if (o == Out::EmptyErr) return done(o);
-    s.step(o);
-    unsigned char u = 0;
-    if (!s.step(classY(st, [](unsigned char c) { return (kClasses[c] & kUpper) != 0; }, "uppercase letter", &u)))
-      return s.fail();
-    appendCode(out, static_cast<std::uint32_t>(u) - 65);
-    return done(s.ok());
+  // a control escape: "^" and an upper-case letter
+  Seq s(st);
+  unsigned char u = 0;
+  Out o = s.step(charY(st, '^')) &&
+                  s.step(classY(st, [](unsigned char c) { return (kClasses[c] & kUpper) != 0; },
+                                "uppercase letter", &u))
+              ? s.ok()
+              : s.fail();
+  if (a.decided(o)) {
+    if (isOk(o)) appendCode(out, static_cast<std::uint32_t>(u) - 65);
+    return done();
   }
+  return labelOutcome(st, a.fail(), "escape code");
 }
 
 // A backslash escape: gap, empty escape or escape code.
 Out escapeY(State& st, std::string& out) {
   Seq s(st);
   if (!s.step(charY(st, '\\'))) return s.fail();
-  Error acc;
-  bool have = false;
-  auto alt = [&](Out o) -> bool {  // true when the choice is decided
-    if (o == Out::EmptyErr) {
-      gather(st, acc, have);
-      return false;
-    }
-    if (!isConsumed(o)) prepend(st, acc, have);
-    return true;
-  };
+  Alt a(st);
   // gap: whitespace, then the closing backslash
-  {
-    Seq g(st);
-    const char *b = nullptr, *e = nullptr;
-    Out o;
-    if (!g.step(many1Class(st, isSpaceY, "space", b, e))) o = g.fail();
-    else {
-      Out c = charY(st, '\\');
-      o = labelled(st, c, "end of string gap");
-      o = g.step(o) ? g.ok() : g.fail();
-    }
-    if (alt(o)) {
-      s.step(o);
-      return isOk(o) ? s.ok() : s.fail();
-    }
-  }
-  // empty escape
-  {
-    Out o = charY(st, '&');
-    if (alt(o)) {
-      s.step(o);
-      return isOk(o) ? s.ok() : s.fail();
-    }
-  }
-  Out o = escapeCodeY(st, out);
-  if (o == Out::EmptyErr) {
-    prepend(st, acc, have);
-    s.step(o);
-    return s.fail();
-  }
-  if (!isConsumed(o)) prepend(st, acc, have);
+  Seq g(st);
+  const char *b = nullptr, *e = nullptr;
+  Out gap = g.step(many1Class(st, isSpaceY, "space", b, e)) &&
+                    g.step(labelOutcome(st, charY(st, '\\'), "end of string gap"))
+                ? g.ok()
+                : g.fail();
+  Out o = a.decided(gap)                  ? a.result()
+          : a.decided(charY(st, '&'))     ? a.result()  // the empty escape
+          : a.decided(escapeCodeY(st, out)) ? a.result()
+                                            : a.fail();
   return s.step(o) ? s.ok() : s.fail();
 }
 
 Out stringCharY(State& st, std::string& out) {
-  Out o;
+  // a plain character: anything but the double quote, the backslash and codes 0 to 26
   if (!st.atEnd()) {
     unsigned char c = st.peek();
     if (c != '"' && c != '\\' && c > 26) {
@@ -678,15 +593,11 @@ Out stringCharY(State& st, std::string& out) {
       return Out::ConsumedOk;
     }
   }
-  Error first;
-  bool have = false;
-  if (st.track) {
-    st.err = Error{st.in.pos, {Message{MsgKind::SysUnExpect, found(st)}}};
-    gather(st, first, have);
-  }
-  o = escapeY(st, out);
-  if (!isConsumed(o)) prepend(st, first, have);
-  return labelled(st, o, "string character");
+  Alt a(st);
+  if (st.track) st.err = Error{st.in.pos, {Message{MsgKind::SysUnExpect, found(st)}}};
+  a.decided(Out::EmptyErr);
+  Out o = a.decided(escapeY(st, out)) ? a.result() : a.fail();
+  return labelOutcome(st, o, "string character");
 }
 
 // Whitespace after a string literal: skipped without an expected item of its own.
@@ -811,21 +722,16 @@ Out cmdBodyY(State& st, CmdY& out) {
   // The "(" token skipped the whitespace in front, so the keyword starts here.
   const bool fast = !st.track;
   const unsigned char c = st.atEnd() ? 0 : st.peek();
-  Error acc;
-  bool have = false;
+  Alt a(st);
   for (const CFormKey& k : kCmdForms) {
     if (fast && static_cast<unsigned char>(k.keyword[0]) != c) continue;
     Input start = st.in;
     Seq s(st);
-    Out o;
-    if (!s.step(keywordY(st, k.keyword)) || !s.step(cmdOperandsY(st, k.form, out))) o = s.fail();
-    else o = s.ok();
-    if (k.backtrack) o = backtrack(st, o, start);
-    if (o != Out::EmptyErr) return o;  // a keyword consumes when it matches
-    gather(st, acc, have);
+    Out o = s.step(keywordY(st, k.keyword)) && s.step(cmdOperandsY(st, k.form, out)) ? s.ok() : s.fail();
+    if (k.backtrack) o = backtrackFrom(st, o, start);
+    if (a.decided(o)) return a.result();
   }
-  if (st.track) st.err = std::move(acc);
-  return Out::EmptyErr;
+  return a.fail();
 }
 
 }  // namespace
@@ -936,74 +842,60 @@ Out expY(State& st, ExpYP& out) {
   // without consuming, so it need not be run.
   const bool fast = !st.track && !st.atEnd() && !isSpaceY(st.peek());
   const unsigned char c = st.atEnd() ? 0 : st.peek();
-  Error acc;
-  bool have = false;
-  auto decided = [&](Out o) -> bool {
-    if (o == Out::EmptyErr) {
-      gather(st, acc, have);
-      return false;
-    }
-    if (!isConsumed(o)) prepend(st, acc, have);
-    return true;
-  };
   if (fast && c == '(') return parensY(st, out, compoundExpY);
+  Alt a(st);
   // 1: a boolean, only as a whole word
   if (!fast || c == 't' || c == 'f') {
     Input start = st.in;
     bool b = false;
     auto tok = [](State& s2, bool& v) -> Out { return boolWordY(s2, v, true); };
-    Out o = backtrack(st, labelledToken(st, b, "boolean", tok), start);
-    if (isOk(o)) out = mkE(LitB{b});
-    if (decided(o)) return o;
+    if (a.decided(backtrackFrom(st, labelledToken(st, b, "boolean", tok), start))) {
+      if (isOk(a.result())) out = mkE(LitB{b});
+      return a.result();
+    }
   }
   const bool number = c == '-' || isDigitY(c);
   // 2: a fraction
   if (!fast || number) {
     Input start = st.in;
     Ratio r;
-    Out o = backtrack(st, labelledToken(st, r, "rational", rationalY), start);
-    if (isOk(o)) out = mkE(LitR{std::move(r)});
-    if (decided(o)) return o;
+    if (a.decided(backtrackFrom(st, labelledToken(st, r, "rational", rationalY), start))) {
+      if (isOk(a.result())) out = mkE(LitR{std::move(r)});
+      return a.result();
+    }
   }
   // 3: an integer
   if (!fast || number) {
     mpz_class n;
-    Out o = integerTokenY(st, n);
-    if (isOk(o)) out = mkE(LitI{std::move(n)});
-    if (decided(o)) return o;
+    if (a.decided(integerTokenY(st, n))) {
+      if (isOk(a.result())) out = mkE(LitI{std::move(n)});
+      return a.result();
+    }
   }
   // 4: an identifier
   if (!fast || isIdentStart(c)) {
     std::string name;
-    Out o = identTokenY(st, name);
-    if (isOk(o)) out = mkE(VarE{std::move(name)});
-    if (decided(o)) return o;
+    if (a.decided(identTokenY(st, name))) {
+      if (isOk(a.result())) out = mkE(VarE{std::move(name)});
+      return a.result();
+    }
   }
   // 5: a parenthesised form
-  if (fast) return Out::EmptyErr;
-  Out o = parensY(st, out, compoundExpY);
-  if (!isConsumed(o)) prepend(st, acc, have);
-  return o;
+  if (!fast && a.decided(parensY(st, out, compoundExpY))) return a.result();
+  return a.fail();
 }
 
 Out compoundExpY(State& st, ExpYP& out) {
   // The "(" token skipped the whitespace in front, so the keyword starts here.
   const bool fast = !st.track;
   const unsigned char c = st.atEnd() ? 0 : st.peek();
-  Error acc;
-  bool have = false;
+  Alt a(st);
   for (const FormKey& k : kForms) {
     if (fast && static_cast<unsigned char>(k.keyword[0]) != c) continue;
-    Out o = formY(st, k, out);
-    if (o != Out::EmptyErr) {
-      if (!isConsumed(o)) prepend(st, acc, have);
-      return o;
-    }
-    gather(st, acc, have);
+    if (a.decided(formY(st, k, out))) return a.result();
   }
-  Out o = applicationY(st, out);
-  if (!isConsumed(o)) prepend(st, acc, have);
-  return o;
+  if (a.decided(applicationY(st, out))) return a.result();
+  return a.fail();
 }
 
 Out letBindingY(State& st, LetBinding& out) {
@@ -1012,7 +904,7 @@ Out letBindingY(State& st, LetBinding& out) {
   // an optional "::" and type
   {
     Input start = st.in;
-    Out k = backtrack(st, keywordTok(st, "::", false), start);
+    Out k = backtrackFrom(st, keywordTok(st, "::", false), start);
     if (k == Out::EmptyErr) {
       s.step(Out::EmptyOk);
     } else {
@@ -1032,31 +924,24 @@ Out letBindingY(State& st, LetBinding& out) {
 }
 
 Out updateIxY(State& st, UpdateIx& out) {
-  Error acc;
-  bool have = false;
-  {
-    std::vector<ExpYP> args;
-    auto list = [](State& s2, std::vector<ExpYP>& v) -> Out { return repeat(s2, v, 0, expY); };
-    Out o = parensY(st, args, list);
-    if (isOk(o)) out = FunIx{std::move(args)};
-    if (o != Out::EmptyErr) return o;
-    gather(st, acc, have);
+  Alt a(st);
+  std::vector<ExpYP> args;
+  auto list = [](State& s2, std::vector<ExpYP>& v) -> Out { return repeat(s2, v, 0, expY); };
+  if (a.decided(parensY(st, args, list))) {
+    if (isOk(a.result())) out = FunIx{std::move(args)};
+    return a.result();
   }
-  {
-    mpz_class n;
-    Out o = integerTokenY(st, n);
-    if (isOk(o)) out = TupIx{std::move(n)};
-    if (o != Out::EmptyErr) {
-      if (!isConsumed(o)) prepend(st, acc, have);
-      return o;
-    }
-    gather(st, acc, have);
+  mpz_class n;
+  if (a.decided(integerTokenY(st, n))) {
+    if (isOk(a.result())) out = TupIx{std::move(n)};
+    return a.result();
   }
   std::string name;
-  Out o = identTokenY(st, name);
-  if (isOk(o)) out = RecIx{std::move(name)};
-  if (!isConsumed(o)) prepend(st, acc, have);
-  return o;
+  if (a.decided(identTokenY(st, name))) {
+    if (isOk(a.result())) out = RecIx{std::move(name)};
+    return a.result();
+  }
+  return a.fail();
 }
 
 Out recFieldY(State& st, std::pair<std::string, ExpYP>& out) {
@@ -1075,7 +960,7 @@ Out typY(State& st, TypYP& out) {
     Seq s(st);
     if (s(identTokenY, name)) {
       Input start = st.in;
-      Out k = backtrack(st, keywordTok(st, "::", false), start);
+      Out k = backtrackFrom(st, keywordTok(st, "::", false), start);
       if (k == Out::EmptyErr) {
         s.step(Out::EmptyOk);
         out = mkT(VarT{std::move(name)});
@@ -1089,33 +974,24 @@ Out typY(State& st, TypYP& out) {
     }
     o = s.fail();
   }
-  if (o != Out::EmptyErr) return o;
-  Error acc;
-  bool have = false;
-  gather(st, acc, have);
-  o = parensY(st, out, typFormY);
-  if (!isConsumed(o)) prepend(st, acc, have);
-  return o;
+  Alt a(st);
+  if (a.decided(o)) return a.result();
+  if (a.decided(parensY(st, out, typFormY))) return a.result();
+  return a.fail();
 }
 
 Out typFormY(State& st, TypYP& out) {
   parsing::DepthGuard guard(st);
   const bool fast = !st.track;
   const unsigned char c = st.atEnd() ? 0 : st.peek();
-  Error acc;
-  bool have = false;
+  Alt a(st);
   for (const TFormKey& k : kTypeForms) {
     if (fast && static_cast<unsigned char>(k.keyword[0]) != c) continue;
     Seq s(st);
-    Out o;
-    if (!s.step(keywordY(st, k.keyword)) || !s.step(typFormBodyY(st, k.form, out))) o = s.fail();
-    else o = s.ok();
-    if (o != Out::EmptyErr) return o;  // a keyword consumes when it matches
-    gather(st, acc, have);
+    Out o = s.step(keywordY(st, k.keyword)) && s.step(typFormBodyY(st, k.form, out)) ? s.ok() : s.fail();
+    if (a.decided(o)) return a.result();
   }
-  if (fast) return Out::EmptyErr;
-  if (st.track) st.err = std::move(acc);
-  return Out::EmptyErr;
+  return a.fail();
 }
 
 Out idTypY(State& st, IdTyp& out) {
@@ -1129,10 +1005,7 @@ Out idTypY(State& st, IdTyp& out) {
 Out stringY(State& st, std::string& out) {
   Seq s(st);
   Out o = charY(st, '"');
-  if (o == Out::EmptyErr) {
-    relabelTracked(st, "literal string");
-    return o;
-  }
+  if (o == Out::EmptyErr) return labelOutcome(st, o, "literal string");
   s.step(o);
   bool any = false;
   for (;;) {
@@ -1144,7 +1017,7 @@ Out stringY(State& st, std::string& out) {
     if (!s.step(c)) return s.fail();
     any = true;
   }
-  if (!s.step(labelled(st, charY(st, '"'), "end of string"))) return s.fail();
+  if (!s.step(labelOutcome(st, charY(st, '"'), "end of string"))) return s.fail();
   quietSpace(st, s);
   return s.ok();
 }
