@@ -93,6 +93,8 @@ TEST(ReplyCommand, Failures) {
       {"(define-type T 5)", "\"parseCmdY\" (line 1, column 16):\nunexpected \"5\"\nexpecting space, "
                             "identifier, white space, \"(\" or \")\""},
       {"(assert 5 6)", "\"parseCmdY\" (line 1, column 11):\nunexpected \"6\"\nexpecting space, white space or \")\""},
+      // booleans of commands are read by prefix, unlike those of expressions
+      {"(set-evidence! trueish)", "\"parseCmdY\" (line 1, column 20):\nunexpected \"i\"\nexpecting white space or \")\""},
       {"(checkpoint)", "\"parseCmdY\" (line 1, column 7):\nunexpected \"p\"\nexpecting white space or \")\""},
       {"(echo \"a\" x)", "\"parseCmdY\" (line 1, column 11):\nunexpected \"x\"\nexpecting white space or \")\""},
       {"(echo \"a\tb\")", "\"parseCmdY\" (line 1, column 9):\nunexpected \"\\t\"\nexpecting string character "
@@ -107,6 +109,12 @@ TEST(ReplyCommand, Failures) {
       {"(echo \"\\^a\")", "\"parseCmdY\" (line 1, column 10):\nunexpected \"a\"\nexpecting uppercase letter"},
   };
   for (const auto& c : cases) EXPECT_EQ(fatalOf([&] { readCmd(c.text); }), c.want) << c.text;
+  // The assert form gives everything back, its items kept; "assert+" then fails on its "+".
+  EXPECT_EQ(fatalOf([] { readCmd("(assert)"); }),
+            "\"parseCmdY\" (line 1, column 2):\nunexpected \"a\"\nexpecting white space, \"define-type\", \"define\", "
+            "boolean, rational, integer, identifier, \"(\", \"assert+\", \"retract\", \"check\", \"max-sat\", "
+            "\"set-evidence!\", \"set-verbosity!\", \"set-arith-only!\", \"push\", \"pop\", \"echo\", \"include\", "
+            "\"reset\", \"status\", \"dump-context\" or \"exit\"");
   // A failure inside a form that backtracks is placed at its keyword.
   for (std::string text : {"(assert)", "(assert (f)", "(CHECK)", "(frob)"}) {
     std::string msg = fatalOf([&] { readCmd(text); });
@@ -119,4 +127,13 @@ TEST(ReplyCommand, NumericEscapeOutOfRange) {
   EXPECT_EQ(fatalOf([] { readCmd(R"((echo "\4294967295"))"); }), "Prelude.chr: bad argument: (-1)");
   // only the low 32 bits count: 2^32 + 65 is "A"
   EXPECT_EQ(readCmd(R"((echo "\4294967361"))"), "(ECHO \"A\")");
+}
+
+TEST(ReplyCommand, DeepNestingIsAFatalErrorNotACrash) {
+  std::string deep = "(assert ";
+  for (int i = 0; i < 100000; ++i) deep += "(and ";
+  EXPECT_EQ(fatalOf([&] { readCmd(deep); }).rfind("input nests too deeply", 0), 0u);
+  std::string deepType = "(define-type t ";
+  for (int i = 0; i < 100000; ++i) deepType += "(tuple int ";
+  EXPECT_EQ(fatalOf([&] { readCmd(deepType); }).rfind("input nests too deeply", 0), 0u);
 }

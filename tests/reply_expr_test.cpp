@@ -2,6 +2,9 @@
 // expression, the parenthesised forms and the messages of failed parses.
 #include <gtest/gtest.h>
 
+#include <fstream>
+#include <sstream>
+
 #include "fixtures/reply/support.hpp"
 #include "math/smt/yices/parser.hpp"
 
@@ -133,6 +136,36 @@ TEST(ReplyExpr, WordKeywordsMatchOnlyAsWholeWords) {
   });
 }
 
+TEST(ReplyExpr, ModelWithNamesThatBeginWithKeywords) {
+  // Field, function and goal variable names of an ordinary domain; read by prefix, the
+  // keywords at their start would turn these lines into other forms or end the run.
+  std::ifstream in(VORLAX_FIXTURES "/reply/keyword_names.model", std::ios::binary);
+  ASSERT_TRUE(in) << "fixture missing";
+  std::stringstream text;
+  text << in.rdbuf();
+  std::string got;
+  ASSERT_EQ(fatalOf([&] { got = readAll(text.str()); }), "<no error>");
+  EXPECT_EQ(got,
+            "(EQ trueCount 3) | (EQ falsePositives 0) | (EQ (APP item_arg [1 0]) g_obj2) | "
+            "(EQ (APP notes [3 1]) 7) | (EQ (APP modified [2 0]) #f) | (EQ (APP items [4 1]) -5/3) | "
+            "(EQ (APP ordered [0]) #t) | (EQ (APP iffy [1 2]) 4) | (EQ (APP divisor [0]) 2) | "
+            "(EQ (APP selection [1 0]) g_obj1) | (EQ (APP letters [0]) 3) | (EQ (APP update_count [2]) 1)");
+}
+
+TEST(ReplyExpr, NamesThatBeginWithKeywordsFailAsApplications) {
+  // What used to be read as a keyword form now fails, if at all, as an application.
+  const std::string operand =
+      "expecting letter or digit, white space, boolean, rational, integer, identifier or \"(\"";
+  expectErrors({
+      {"(order)", "\"parseExpYs\" (line 1, column 7):\nunexpected \")\"\n" + operand},
+      {"(notify)", "\"parseExpYs\" (line 1, column 8):\nunexpected \")\"\n" + operand},
+      // "mk" heads the application; "-" starts a number that never comes
+      {"(mk-tuplex 1 2)", "\"parseExpYs\" (line 1, column 5):\nunexpected \"t\"\nexpecting digit"},
+      // a name after leading blanks fails as any name does there
+      {" truex", "\"parseExpYs\" (line 1, column 2):\nunexpected \"t\"\nexpecting space, \"-\" or digit"},
+  });
+}
+
 TEST(ReplyExpr, Forms) {
   expectValues({
       {"(and x)", "(AND [x])"},
@@ -212,6 +245,12 @@ TEST(ReplyExpr, Failures) {
                           "rational, integer, identifier, white space or \"(\""},
       {"(mk-record a 1)", "\"parseExpYs\" (line 1, column 14):\nunexpected \"1\"\nexpecting space, white space or \"::\""},
       {"(select r (a))", "\"parseExpYs\" (line 1, column 11):\nunexpected \"(\"\nexpecting space, integer or identifier"},
+      {"(select t -)", "\"parseExpYs\" (line 1, column 12):\nunexpected \")\"\nexpecting digit"},
+      // after "::" a let binding reads one name or one parenthesised form, not a dependent type
+      {"(let (x::y::int 1) x)", "\"parseExpYs\" (line 1, column 11):\nunexpected \":\"\nexpecting letter or digit, "
+                                "white space, boolean, rational, integer, identifier or \"(\""},
+      {"(let (x::123 1) x)", "\"parseExpYs\" (line 1, column 10):\nunexpected \"1\"\nexpecting white space, "
+                             "identifier or \"(\""},
   });
   // The remaining failures by their position only.
   struct Case { std::string text, where; } cases[] = {
@@ -234,6 +273,24 @@ TEST(ReplyExpr, EntryPointsNameTheirSource) {
   EXPECT_EQ(fatalOf([] { parseExpY(""); }),
             "\"parseExpY\" (line 1, column 1):\nunexpected end of input\nexpecting boolean, rational, integer, "
             "identifier, white space or \"(\"");
+}
+
+TEST(ReplyExpr, LongNumbers) {
+  const std::string digits = repeated("9876543210", 500);  // 5000 digits
+  std::vector<ExpYP> es;
+  ASSERT_EQ(fatalOf([&] { es = parseExpYs("(= x -" + digits + ") " + digits + "0/" + digits + " -0000" + digits); }),
+            "<no error>");
+  ASSERT_EQ(es.size(), 3u);
+  const auto* eq = es[0]->as<EQ>();
+  ASSERT_NE(eq, nullptr);
+  const auto* i = eq->right->as<LitI>();
+  ASSERT_NE(i, nullptr);
+  EXPECT_EQ(i->value.get_str(), "-" + digits);
+  const auto* r = es[1]->as<LitR>();
+  ASSERT_NE(r, nullptr);
+  EXPECT_EQ(r->value.num, 10);  // reduced
+  EXPECT_EQ(r->value.den, 1);
+  EXPECT_EQ(treetext::exp(es[2]), "-" + digits);
 }
 
 TEST(ReplyExpr, ZeroDenominatorFailsOnlyWhenUsed) {
