@@ -332,6 +332,7 @@ TEST(ReplyExpr, UntrackedAndTrackedRunsAgree) {
       "(= (f 3 7) g_obj2)", "x", " x", " 7", "-5", "1/2", "-", "()", "(", "truex", "true", "tru",
       "(ordered 1)",        "(<= a b)", "(=> a b)", "(> a", "(mk-tuple 1 2)", "(let (x::int 1) x)",
       "(update f () 3)",    "(select t a)", ")", "\t", "(iffy a b c)", "(f (g", "(forall (x::(-> a b)) p)",
+      "(= trueCount 3)",    "(notify x)", "(mk-tuplex 1 2)", " truex", "(let (x 1 y) x)", "(update t x)",
   };
   for (const auto& t : texts) {
     auto a = treetext::run<ExpYP>(grammar::expY, t, false);

@@ -9,6 +9,7 @@
 #include <array>
 #include <cstdint>
 #include <initializer_list>
+#include <numeric>
 
 #include "fatal.hpp"
 
@@ -123,12 +124,18 @@ Out many1Class(State& st, Pred pred, std::string_view name, const char*& b, cons
   return Out::ConsumedOk;
 }
 
+// Up to 18 decimal digits fit a machine word.
+constexpr std::ptrdiff_t kWordDigits = 18;
+unsigned long wordValue(const char* b, const char* e) {
+  unsigned long v = 0;
+  for (const char* p = b; p != e; ++p) v = v * 10 + static_cast<unsigned long>(*p - '0');
+  return v;
+}
+
 mpz_class digitsValue(const char* b, const char* e) {
   mpz_class z;
-  if (e - b <= 18) {
-    unsigned long v = 0;
-    for (const char* p = b; p != e; ++p) v = v * 10 + static_cast<unsigned long>(*p - '0');
-    z = v;
+  if (e - b <= kWordDigits) {
+    z = wordValue(b, e);
   } else {
     mpz_set_str(z.get_mpz_t(), std::string(b, e).c_str(), 10);
   }
@@ -825,6 +832,17 @@ Out rationalY(State& st, Ratio& out) {
   const char *b = nullptr, *e = nullptr, *b2 = nullptr, *e2 = nullptr;
   if (!signedDigits(st, s, neg, b, e)) return s.fail();
   if (!s.step(charY(st, '/')) || !s.step(many1Class(st, isDigitY, "digit", b2, e2))) return s.fail();
+  if (e - b <= kWordDigits && e2 - b2 <= kWordDigits) {
+    // the common small fraction, reduced in machine words
+    unsigned long n = wordValue(b, e), d = wordValue(b2, e2);
+    if (d != 0) {
+      unsigned long g = std::gcd(n, d);
+      mpz_class num(n / g);
+      if (neg) num = -num;
+      out = Ratio{std::move(num), mpz_class(d / g)};
+      return s.ok();
+    }
+  }
   mpz_class n = digitsValue(b, e);
   if (neg) n = -n;
   out = Ratio::make(n, digitsValue(b2, e2));
