@@ -88,6 +88,12 @@ std::string showType(const Type& t) {
   return "?";
 }
 
+bool constrained(const Type& t) {
+  if (t.kind == TypeKind::Subrange || t.kind == TypeKind::Subtype) return true;
+  const Type& b = baseOf(t);
+  return b.isFunction() && constrained(*b.range());
+}
+
 std::optional<size_t> finiteSize(const Type& t, size_t limit) {
   auto mul = [limit](size_t a, size_t b) { return (a != 0 && b > (limit + 1) / a) ? limit + 1 : std::min(a * b, limit + 1); };
   switch (t.kind) {

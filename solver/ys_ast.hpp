@@ -58,6 +58,9 @@ bool compatible(const Type& a, const Type& b);
 bool fits(const Type& a, const Type& b);
 // Text of a type for messages, in the solver language's own notation.
 std::string showType(const Type& t);
+// Whether a value of the type is constrained beyond its base type: a subrange, a subtype,
+// or a function whose range is constrained.
+bool constrained(const Type& t);
 // Whether the type has finitely many values (and how many, saturating at limit+1).
 std::optional<size_t> finiteSize(const Type& t, size_t limit);
 

@@ -117,12 +117,14 @@ std::optional<SExp> Reader::readCommand(std::string& raw, int& line) {
     throw SolverError("a command must be a parenthesised form, found \"" +
                       (c == ':' ? std::string(":") : a.show()) + "\"");
   }
-  SExp e = readList();
+  SExp e = readList(1);
   raw_ = nullptr;
   return e;
 }
 
-SExp Reader::readList() {
+SExp Reader::readList(int depth) {
+  if (depth > kMaxDepth)
+    throw SolverError("parentheses nested more than " + std::to_string(kMaxDepth) + " deep");
   SExp e;
   e.kind = SExp::List;
   e.line = src_.line();
@@ -136,7 +138,7 @@ SExp Reader::readList() {
       return e;
     }
     if (c == '(') {
-      e.items.push_back(readList());
+      e.items.push_back(readList(depth + 1));
     } else if (c == '"') {
       e.items.push_back(readString());
     } else if (c == ':') {

@@ -81,6 +81,9 @@ struct SExp {
 // The command reader over a source.
 class Reader {
  public:
+  // Lists nest at most this deep; deeper text is refused rather than read.
+  static constexpr int kMaxDepth = 10000;
+
   explicit Reader(CharSource& src) : src_(src) {}
   // Reads the next command: a parenthesised list. Returns nothing at the end of the
   // input. raw receives the command's text as read (for messages), line its first line.
@@ -89,7 +92,7 @@ class Reader {
 
  private:
   void skipSpace();  // whitespace and comments
-  SExp readList();
+  SExp readList(int depth);
   SExp readString();
   SExp readAtom();
   int get();

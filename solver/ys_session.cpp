@@ -1,5 +1,7 @@
 #include "ys_session.hpp"
 
+#include <pthread.h>
+
 #include <algorithm>
 #include <fstream>
 #include <iostream>
@@ -41,7 +43,13 @@ void Output::flush() { os_.flush(); }
 
 Session::Session(std::ostream& out, std::ostream& err, Options opt, std::string program)
     : g_(ctx_), checker_(g_), builder_(g_, checker_), tr_(g_), solver_(ctx_), out_(out), err_(err), opt_(opt),
-      program_(std::move(program)) {}
+      program_(std::move(program)) {
+  // Every atom of the step formulas takes part in the search; the refutations of the
+  // early attempts of a search go markedly faster without relevancy filtering.
+  z3::params p(ctx_);
+  p.set("smt.relevancy", 0u);
+  solver_.set(p);
+}
 
 Session::~Session() = default;
 
@@ -97,7 +105,7 @@ int Session::runCommands(CharSource& src, bool interactive, const std::string& w
   }
 }
 
-int Session::run(CharSource& src) {
+int Session::runHere(CharSource& src) {
   try {
     runCommands(src, opt_.interactive, "");
     return 0;
@@ -108,6 +116,42 @@ int Session::run(CharSource& src) {
     err_.flush();
     return 1;
   }
+}
+
+namespace {
+
+// Reading, checking and expanding commands recurse over their nesting, so the session
+// runs on a thread whose stack has room for every depth that the reader and the
+// expansion of definitions admit.
+constexpr size_t kStackBytes = size_t(1) << 30;
+
+struct RunCall {
+  Session* session;
+  CharSource* src;
+  int status;
+  int (Session::*body)(CharSource&);
+};
+
+void* runCall(void* p) {
+  auto* c = static_cast<RunCall*>(p);
+  c->status = (c->session->*(c->body))(*c->src);
+  return nullptr;
+}
+
+}  // namespace
+
+int Session::run(CharSource& src) {
+  RunCall call{this, &src, 1, &Session::runHere};
+  pthread_attr_t attr;
+  pthread_t thread;
+  bool started = false;
+  if (pthread_attr_init(&attr) == 0) {
+    started = pthread_attr_setstacksize(&attr, kStackBytes) == 0 && pthread_create(&thread, &attr, runCall, &call) == 0;
+    pthread_attr_destroy(&attr);
+  }
+  if (!started) return runHere(src);  // no room for a big stack: run on this one
+  pthread_join(thread, nullptr);
+  return call.status;
 }
 
 static void arity(const SExp& cmd, size_t least, size_t most) {
@@ -266,6 +310,11 @@ void Session::define(const SExp& cmd) {
   s.type = type;
   s.value = value;
   builder_.addSymbol(std::move(s));
+  // A value of a subrange or subtype (or a function into one) must lie in it.
+  if (constrained(*type)) {
+    z3::expr c = tr_.valueConstraint(*type, tr_.eval(*value, nullptr));
+    if (!c.is_true()) addAssertion(c);
+  }
 }
 
 void Session::declareUninterpreted(const std::string& name, const TypeP& type) {
@@ -333,10 +382,11 @@ bool Session::defineByAssertion(const Expr& e) {
     if (!sp) continue;
     const Symbol& s = **sp;
     if (s.kind != Symbol::Uninterpreted || s.uf->groups.empty() || g_.cur.used.count(s.name)) continue;
+    if (constrained(*s.type)) continue;  // its range constraint must hold for the value too
     if (!fits(*checker_.check(*rhs), *s.type)) continue;
     std::vector<std::string> bound;
     std::set<long> visited;
-    if (refersTo(*rhs, s.name, bound, visited)) continue;
+    if (refersTo(*rhs, s.name, bound, visited, 0)) continue;
     Symbol d = s;
     d.kind = Symbol::Defined;
     d.value = rhs;
@@ -351,14 +401,15 @@ bool Session::defineByAssertion(const Expr& e) {
 }
 
 bool Session::refersTo(const Expr& e, const std::string& name, std::vector<std::string>& bound,
-                       std::set<long>& visited) const {
+                       std::set<long>& visited, long depth) const {
+  if (depth > kMaxReferenceDepth) return true;  // too deep to tell: assume it does
   if (e.kind == ExprKind::Name) {
     if (std::find(bound.begin(), bound.end(), e.name) != bound.end()) return false;
     if (e.name == name) return true;
     const SymbolP* sp = g_.lookup(e.name);
     if (sp && (*sp)->kind == Symbol::Defined && visited.insert((*sp)->uid).second) {
       std::vector<std::string> none;
-      return refersTo(*(*sp)->value, name, none, visited);
+      return refersTo(*(*sp)->value, name, none, visited, depth + 1);
     }
     return false;
   }
@@ -369,7 +420,7 @@ bool Session::refersTo(const Expr& e, const std::string& name, std::vector<std::
     if (e.kind == ExprKind::Let && i > 0 && i <= e.binders.size()) bound.push_back(e.binders[i - 1].name);
     if (binds && i == 0)
       for (const auto& b : e.binders) bound.push_back(b.name);
-    found = refersTo(*e.args[i], name, bound, visited);
+    found = refersTo(*e.args[i], name, bound, visited, depth + 1);
   }
   bound.resize(mark);
   return found;

@@ -39,7 +39,10 @@ class Session {
   ~Session();
   // Executes every command of the source in order; the exit status: 0 at the end of
   // the input or at (exit), 1 after a complaint, which is written to the error stream.
+  // Runs on a thread of its own with a large stack.
   int run(CharSource& src);
+  // The same on the calling thread.
+  int runHere(CharSource& src);
   // Executes one command; throws SolverError (or z3::exception). False for (exit).
   bool execute(const SExp& cmd);
   void flush() { out_.flush(); }
@@ -55,7 +58,8 @@ class Session {
   void assertFormula(const SExp& e);
   bool defineByAssertion(const Expr& e);
   bool refersTo(const Expr& e, const std::string& name, std::vector<std::string>& bound,
-                std::set<long>& visited) const;
+                std::set<long>& visited, long depth) const;
+  static constexpr long kMaxReferenceDepth = 100000;
   void addAssertion(const z3::expr& f);
   void check();
   void maxSat();

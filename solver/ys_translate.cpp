@@ -220,6 +220,17 @@ z3::expr Translator::typeConstraint(const Type& t, const z3::expr& x) {
   return ctx_.bool_val(true);
 }
 
+z3::expr Translator::valueConstraint(const Type& t, const Val& v) {
+  if (!constrained(t)) return ctx_.bool_val(true);
+  if (v.term) return typeConstraint(t, *v.term);
+  const Type& f = baseOf(t);
+  std::vector<TypeP> params(f.elems.begin(), f.elems.end() - 1);
+  std::vector<std::string> names(params.size(), "x");
+  return quantify(true, params, names, [&](const std::vector<Val>& xs) {
+    return valueConstraint(*f.range(), apply(v, xs));
+  });
+}
+
 std::vector<z3::expr> Translator::enumerate(const Type& t) {
   std::vector<z3::expr> out;
   auto product = [&](const std::vector<TypeP>& comps, const z3::func_decl& mk) {
@@ -424,9 +435,10 @@ Val Translator::apply(const Val& fv, const std::vector<Val>& args) {
         auto it = memo_.find(key);
         if (it != memo_.end()) return it->second;
       }
-      if (++depth_ > 20000) {
+      if (++depth_ > kMaxExpansionDepth) {
         depth_ = 0;
-        throw SolverError("the expansion of definitions does not end (a recursive definition?)");
+        throw SolverError("definitions expand more than " + std::to_string(kMaxExpansionDepth) +
+                          " applications deep (a recursive definition?)");
       }
       EnvP env = f.env;
       for (size_t i = 0; i < args.size(); ++i) {

@@ -62,6 +62,8 @@ class Translator {
   z3::expr funEq(const Val& a, const Val& b);
   // The constraint that a term of type t satisfies (subranges, subtypes); true if none.
   z3::expr typeConstraint(const Type& t, const z3::expr& x);
+  // The same for a value of any type: a function value satisfies it at every argument.
+  z3::expr valueConstraint(const Type& t, const Val& v);
   // Expands or builds a quantifier over the binders; body gets one value per binder.
   z3::expr quantify(bool forall, const std::vector<TypeP>& types, const std::vector<std::string>& names,
                     const std::function<z3::expr(const std::vector<Val>&)>& body);
@@ -81,6 +83,8 @@ class Translator {
   z3::sort joinSort(const z3::sort& a, const z3::sort& b);
 
   size_t quantifierExpansionLimit = 4096;
+  // Applications of definitions nest at most this deep while a formula is expanded.
+  static constexpr long kMaxExpansionDepth = 20000;
 
  private:
   Val global(const std::string& name);
