@@ -218,3 +218,15 @@ TEST_F(SolverPipe, ComplaintEndsTheProgram) {
   while (s.line(l)) all += l + "\n";  // the output closes without the input being closed
   EXPECT_EQ(s.wait(), 1);
 }
+
+TEST_F(SolverPipe, CommandLineErrors) {
+  // an unknown option, two input files, an input file that cannot be opened
+  for (std::vector<std::string> args : {std::vector<std::string>{"-i", "-q"}, {"a.ys", "b.ys"},
+                                        {"-e", "/nonexistent/in.ys"}}) {
+    Solver s(args);
+    s.closeInput();
+    std::string l;
+    EXPECT_FALSE(s.line(l)) << l;
+    EXPECT_EQ(s.wait(), 1) << args.back();
+  }
+}

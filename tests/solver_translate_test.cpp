@@ -169,6 +169,39 @@ TEST(SolverTranslate, SubrangeConstrainsItsConstants) {
   EXPECT_EQ(run("(define f::(-> bool (subrange 0 1)))(assert (> (f true) 1))(check)").out, "unsat\n");
 }
 
+TEST(SolverTranslate, DefinedValuesLieInTheirRange) {
+  struct Case { const char* commands; const char* out; } cases[] = {
+      {"(define x::nat -1)(check)", "unsat\n"},
+      {"(define x::nat 3)(define y::int)(assert (= y x))(check)", "sat\n(= y 3)\n"},
+      {"(define f::(-> bool nat) (lambda (b::bool) (if b 1 -1)))(check)", "unsat\n"},
+      {"(define f::(-> bool nat) (lambda (b::bool) (if b 1 0)))(check)", "sat\n"},
+      // an equation with a lambda does not escape the range of the function's type
+      {"(define f::(-> int nat))(assert (= f (lambda (x::int) -1)))(check)", "unsat\n"},
+  };
+  for (const auto& c : cases) {
+    Result r = run(c.commands);
+    EXPECT_EQ(r.status, 0) << c.commands << r.err;
+    EXPECT_EQ(r.out, c.out) << c.commands;
+  }
+}
+
+TEST(SolverTranslate, ExpansionDepthIsBounded) {
+  // A chain of definitions deeper than the expansion admits is refused with a message,
+  // not a crash; a chain within the bound expands.
+  auto chain = [](int n) {
+    std::string s = "(define f0::(-> int int) (lambda (x::int) x))";
+    for (int i = 1; i <= n; ++i)
+      s += "(define f" + std::to_string(i) + "::(-> int int) (lambda (x::int) (f" + std::to_string(i - 1) + " x)))";
+    return s + "(define y::int)(assert (= y (f" + std::to_string(n) + " 7)))(check)";
+  };
+  Result deep = run(chain(Translator::kMaxExpansionDepth + 1));
+  EXPECT_EQ(deep.status, 1);
+  EXPECT_NE(deep.err.find("definitions expand more than 20000 applications deep"), std::string::npos) << deep.err;
+  Result fine = run(chain(2000));
+  EXPECT_EQ(fine.status, 0) << fine.err;
+  EXPECT_EQ(fine.out, "sat\n(= y 7)\n");
+}
+
 TEST(SolverTranslate, TypeErrorsAreReported) {
   struct Case { const char* cmds; const char* reason; };
   const Case cases[] = {
