@@ -182,6 +182,20 @@ TEST_F(E2E, Failures) {
   EXPECT_NE(r.err.find("no-such-solver"), std::string::npos) << r.err;
 }
 
+TEST_F(E2E, SolverComplaintEndsTheRun) {
+  // Two structures with a field of the same name give two definitions of one name; the
+  // solver refuses the second, and the run ends with a fatal error instead of a verdict.
+  write("c.dom", "type A {\n  n : Int\n}\n\ntype B {\n  n : Int\n}\n\nbump (a : A)\n  ensure\n    up: a.n = old(a.n) + 1\n");
+  write("c.ser", "x : A\nx.n = 0\n@ 2\n-> x.n = 1\n");
+  Outcome r = run("c.dom c.ser");
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.out, "");
+  EXPECT_NE(r.err.find("vorlax-solver: line 12: (define n::(-> A_ref int int)): \"n\" is already defined\n"),
+            std::string::npos)
+      << r.err;
+  EXPECT_NE(r.err.find("\nvorlax: "), std::string::npos) << r.err;
+}
+
 TEST_F(E2E, UsageAndInputErrors) {
   Outcome r = run("only-one");
   EXPECT_EQ(r.status, 0);
