@@ -357,7 +357,7 @@ Val Translator::global(const std::string& name) {
     case Symbol::Defined: {
       std::string key = "d" + std::to_string(s.uid);
       auto it = memo_.find(key);
-      if (it != memo_.end()) return it->second;
+      if (it != memo_.end()) return it->second.result;
       if (inProgress_.count(s.uid)) throw SolverError("the definition of \"" + name + "\" refers to itself");
       inProgress_.insert(s.uid);
       Val v;
@@ -369,7 +369,7 @@ Val Translator::global(const std::string& name) {
       }
       inProgress_.erase(s.uid);
       if (v.term && s.type->sort) v.term = coerce(*v.term, *s.type->sort);
-      memo_.emplace(key, v);
+      memo_.emplace(key, Memo{v, {}});
       return v;
     }
     case Symbol::ScalarElem: return Val{s.owner->ctorDecls[s.ctor](), nullptr};
@@ -426,15 +426,10 @@ Val Translator::apply(const Val& fv, const std::vector<Val>& args) {
   const FunVal& f = *fv.fun;
   switch (f.kind) {
     case FunVal::Closure: {
-      std::string key;
-      bool memoise = true;
-      for (const auto& a : args) memoise = memoise && a.term.has_value();
-      if (memoise) {
-        key = "c" + std::to_string(f.uid);
-        for (const auto& a : args) key += ":" + std::to_string(a.term->id());
-        auto it = memo_.find(key);
-        if (it != memo_.end()) return it->second;
-      }
+      // Terms are keyed by their Z3 identity, function values by their own.
+      std::string key = "c" + std::to_string(f.uid);
+      for (const auto& a : args) key += a.term ? ":" + std::to_string(a.term->id()) : ":f" + std::to_string(a.fun->uid);
+      if (auto it = memo_.find(key); it != memo_.end()) return it->second.result;
       if (++depth_ > kMaxExpansionDepth) {
         depth_ = 0;
         throw SolverError("definitions expand more than " + std::to_string(kMaxExpansionDepth) +
@@ -448,7 +443,7 @@ Val Translator::apply(const Val& fv, const std::vector<Val>& args) {
       }
       Val r = eval(*f.body, env);
       --depth_;
-      if (memoise) memo_.emplace(key, r);
+      memo_.emplace(key, Memo{r, args});
       return r;
     }
     case FunVal::UF: {

@@ -98,7 +98,13 @@ class Translator {
 
   Globals& g_;
   z3::context& ctx_;
-  std::unordered_map<std::string, Val> memo_;
+  // A memoised result, keyed by the identities of the arguments; the arguments are held
+  // with it so that no identity is reused while the entry lives.
+  struct Memo {
+    Val result;
+    std::vector<Val> args;
+  };
+  std::unordered_map<std::string, Memo> memo_;
   long nextFunUid_ = 1;
   long nextVar_ = 1;
   long depth_ = 0;

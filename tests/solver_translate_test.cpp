@@ -185,6 +185,20 @@ TEST(SolverTranslate, DefinedValuesLieInTheirRange) {
   }
 }
 
+TEST(SolverTranslate, SharedApplicationsExpandOnce) {
+  // Each level applies the one below twice to the same arguments, one of them a
+  // function: expanded without sharing this would take 2^60 steps.
+  std::string s = "(define p::(-> int bool))"
+                  "(define d0::(-> (-> int bool) int bool) (lambda (q::(-> int bool) i::int) (q i)))";
+  for (int k = 1; k <= 60; ++k) {
+    std::string d = "d" + std::to_string(k), below = "d" + std::to_string(k - 1);
+    s += "(define " + d + "::(-> (-> int bool) int bool) (lambda (q::(-> int bool) i::int) (and (" + below +
+         " q i) (" + below + " q (+ i 0)))))";
+  }
+  EXPECT_EQ(term(s + "(assert (d60 p 3))"), "(p 3)");
+  EXPECT_EQ(term(s + "(assert (d60 (lambda (x::int) (> x 2)) 3))"), "true");
+}
+
 TEST(SolverTranslate, ExpansionDepthIsBounded) {
   // A chain of definitions deeper than the expansion admits is refused with a message,
   // not a crash; a chain within the bound expands.
