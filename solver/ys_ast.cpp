@@ -59,7 +59,10 @@ std::string showType(const Type& t) {
   if (!t.name.empty()) return t.name;
   auto list = [](const char* kw, const std::vector<TypeP>& ts) {
     std::string s = std::string("(") + kw;
-    for (const auto& e : ts) s += " " + showType(*e);
+    for (const auto& e : ts) {
+      s += ' ';
+      s += showType(*e);
+    }
     return s + ")";
   };
   switch (t.kind) {
@@ -73,10 +76,20 @@ std::string showType(const Type& t) {
       for (const auto& f : t.fields) s += " " + f.first + "::" + showType(*f.second);
       return s + ")";
     }
-    case TypeKind::Subrange:
-      return "(subrange " + (t.lo ? t.lo->get_str() : std::string("-inf")) + " " +
-             (t.hi ? t.hi->get_str() : std::string("inf")) + ")";
-    case TypeKind::Subtype: return "(subtype " + t.var + "::" + showType(*t.base) + " ...)";
+    case TypeKind::Subrange: {
+      std::string s = "(subrange ";
+      s += t.lo ? t.lo->get_str() : "-inf";
+      s += ' ';
+      s += t.hi ? t.hi->get_str() : "inf";
+      return s + ")";
+    }
+    case TypeKind::Subtype: {
+      std::string s = "(subtype ";
+      s += t.var;
+      s += "::";
+      s += showType(*t.base);
+      return s + " ...)";
+    }
     case TypeKind::Scalar: {
       std::string s = "(scalar";
       for (const auto& n : t.scalars) s += " " + n;

@@ -355,7 +355,8 @@ Val Translator::global(const std::string& name) {
       return Val{std::nullopt, f};
     }
     case Symbol::Defined: {
-      std::string key = "d" + std::to_string(s.uid);
+      std::string key = "d";
+      key += std::to_string(s.uid);
       auto it = memo_.find(key);
       if (it != memo_.end()) return it->second.result;
       if (inProgress_.count(s.uid)) throw SolverError("the definition of \"" + name + "\" refers to itself");
@@ -427,13 +428,19 @@ Val Translator::apply(const Val& fv, const std::vector<Val>& args) {
   switch (f.kind) {
     case FunVal::Closure: {
       // Terms are keyed by their Z3 identity, function values by their own.
-      std::string key = "c" + std::to_string(f.uid);
-      for (const auto& a : args) key += a.term ? ":" + std::to_string(a.term->id()) : ":f" + std::to_string(a.fun->uid);
+      std::string key = "c";
+      key += std::to_string(f.uid);
+      for (const auto& a : args) {
+        key += a.term ? ":" : ":f";
+        key += std::to_string(a.term ? a.term->id() : static_cast<unsigned long>(a.fun->uid));
+      }
       if (auto it = memo_.find(key); it != memo_.end()) return it->second.result;
       if (++depth_ > kMaxExpansionDepth) {
         depth_ = 0;
-        throw SolverError("definitions expand more than " + std::to_string(kMaxExpansionDepth) +
-                          " applications deep (a recursive definition?)");
+        std::string why = "definitions expand more than ";
+        why += std::to_string(kMaxExpansionDepth);
+        why += " applications deep (a recursive definition?)";
+        throw SolverError(why);
       }
       EnvP env = f.env;
       for (size_t i = 0; i < args.size(); ++i) {
