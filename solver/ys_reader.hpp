@@ -82,7 +82,7 @@ struct SExp {
 class Reader {
  public:
   // Lists nest at most this deep; deeper text is refused rather than read.
-  static constexpr int kMaxDepth = 10000;
+  static constexpr int kMaxDepth = 5000;
 
   explicit Reader(CharSource& src) : src_(src) {}
   // Reads the next command: a parenthesised list. Returns nothing at the end of the

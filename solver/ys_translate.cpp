@@ -435,13 +435,6 @@ Val Translator::apply(const Val& fv, const std::vector<Val>& args) {
         key += std::to_string(a.term ? a.term->id() : static_cast<unsigned long>(a.fun->uid));
       }
       if (auto it = memo_.find(key); it != memo_.end()) return it->second.result;
-      if (++depth_ > kMaxExpansionDepth) {
-        depth_ = 0;
-        std::string why = "definitions expand more than ";
-        why += std::to_string(kMaxExpansionDepth);
-        why += " applications deep (a recursive definition?)";
-        throw SolverError(why);
-      }
       EnvP env = f.env;
       for (size_t i = 0; i < args.size(); ++i) {
         Val v = args[i];
@@ -449,7 +442,6 @@ Val Translator::apply(const Val& fv, const std::vector<Val>& args) {
         env = std::make_shared<const Env>(Env{f.params[i].name, v, env});
       }
       Val r = eval(*f.body, env);
-      --depth_;
       memo_.emplace(key, Memo{r, args});
       return r;
     }
@@ -505,7 +497,6 @@ Val Translator::apply(const Val& fv, const std::vector<Val>& args) {
 }
 
 z3::expr Translator::formula(const Expr& e) {
-  depth_ = 0;
   Val v = eval(e, nullptr);
   if (!v.term) throw SolverError("internal error: a formula without a term");
   return *v.term;
@@ -583,6 +574,19 @@ static std::shared_ptr<FunVal> funVal(FunVal::Kind k, long uid) {
 }
 
 Val Translator::eval(const Expr& e, const EnvP& env) {
+  // Nested expressions and the bodies of the definitions they apply are evaluated
+  // recursively; the depth is bounded so that the stack always suffices.
+  struct Depth {
+    long& d;
+    explicit Depth(long& x) : d(x) { ++d; }
+    ~Depth() { --d; }
+  } depth(depth_);
+  if (depth_ > kMaxExpansionDepth) {
+    std::string why = "expressions and the definitions they apply nest more than ";
+    why += std::to_string(kMaxExpansionDepth);
+    why += " deep (a recursive definition?)";
+    throw SolverError(why);
+  }
   switch (e.kind) {
     case ExprKind::Name:
       for (const Env* p = env.get(); p; p = p->next.get())

@@ -83,8 +83,9 @@ class Translator {
   z3::sort joinSort(const z3::sort& a, const z3::sort& b);
 
   size_t quantifierExpansionLimit = 4096;
-  // Applications of definitions nest at most this deep while a formula is expanded.
-  static constexpr long kMaxExpansionDepth = 20000;
+  // Expressions, with the bodies of the definitions they apply, nest at most this deep
+  // while a formula is expanded (the reader admits 5000 levels within one command).
+  static constexpr long kMaxExpansionDepth = 8000;
 
  private:
   Val global(const std::string& name);

@@ -191,9 +191,14 @@ TEST(SolverTranslate, SharedApplicationsExpandOnce) {
   std::string s = "(define p::(-> int bool))"
                   "(define d0::(-> (-> int bool) int bool) (lambda (q::(-> int bool) i::int) (q i)))";
   for (int k = 1; k <= 60; ++k) {
-    std::string d = "d" + std::to_string(k), below = "d" + std::to_string(k - 1);
-    s += "(define " + d + "::(-> (-> int bool) int bool) (lambda (q::(-> int bool) i::int) (and (" + below +
-         " q i) (" + below + " q (+ i 0)))))";
+    const std::string d = std::to_string(k), below = std::to_string(k - 1);
+    s += "(define d";
+    s += d;
+    s += "::(-> (-> int bool) int bool) (lambda (q::(-> int bool) i::int) (and (d";
+    s += below;
+    s += " q i) (d";
+    s += below;
+    s += " q (+ i 0)))))";
   }
   EXPECT_EQ(term(s + "(assert (d60 p 3))"), "(p 3)");
   EXPECT_EQ(term(s + "(assert (d60 (lambda (x::int) (> x 2)) 3))"), "true");
@@ -201,7 +206,8 @@ TEST(SolverTranslate, SharedApplicationsExpandOnce) {
 
 TEST(SolverTranslate, ExpansionDepthIsBounded) {
   // A chain of definitions deeper than the expansion admits is refused with a message,
-  // not a crash; a chain within the bound expands.
+  // not a crash; a chain within the bound expands, and so does an expression nested as
+  // deep as the reader admits.
   auto chain = [](int n) {
     std::string s = "(define f0::(-> int int) (lambda (x::int) x))";
     for (int i = 1; i <= n; ++i)
@@ -210,10 +216,19 @@ TEST(SolverTranslate, ExpansionDepthIsBounded) {
   };
   Result deep = run(chain(Translator::kMaxExpansionDepth + 1));
   EXPECT_EQ(deep.status, 1);
-  EXPECT_NE(deep.err.find("definitions expand more than 20000 applications deep"), std::string::npos) << deep.err;
+  EXPECT_NE(deep.err.find("the definitions they apply nest more than 8000 deep"), std::string::npos) << deep.err;
   Result fine = run(chain(2000));
   EXPECT_EQ(fine.status, 0) << fine.err;
   EXPECT_EQ(fine.out, "sat\n(= y 7)\n");
+  std::string nested = "(define y::int)(assert ";
+  const int nots = Reader::kMaxDepth - 2;  // with the assertion and the comparison
+  for (int i = 0; i < nots; ++i) nested += "(not ";
+  nested += "(= y 4)";
+  nested.append(nots + 1, ')');
+  nested += "(check)";
+  Result wide = run(nested);
+  EXPECT_EQ(wide.status, 0) << wide.err.substr(0, 300);
+  EXPECT_EQ(wide.out, "sat\n(= y 4)\n");
 }
 
 TEST(SolverTranslate, TypeErrorsAreReported) {
