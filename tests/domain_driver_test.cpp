@@ -7,20 +7,17 @@
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
+#include "file_support.hpp"
 
 namespace {
+
+using vorlax::testing_support::slurp;
 
 std::string binary() {
   const char* env = std::getenv("VORLAX_TEST_BIN");  // lets a partial build point at its own binary
   return env && *env ? env : VORLAX_BIN;
 }
 
-std::string slurp(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream os;
-  os << in.rdbuf();
-  return os.str();
-}
 
 struct Outcome {
   int status;

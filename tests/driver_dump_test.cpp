@@ -14,21 +14,18 @@
 #include "fatal.hpp"
 #include "goal.hpp"
 #include "parser.hpp"
+#include "file_support.hpp"
 
 namespace vorlax {
 namespace {
+
+using vorlax::testing_support::slurp;
 
 namespace fs = std::filesystem;
 namespace y = yices;
 
 const std::string kFixtures = std::string(VORLAX_FIXTURES) + "/encode/";
 
-std::string readFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream os;
-  os << in.rdbuf();
-  return os.str();
-}
 void writeFile(const std::string& path, const std::string& text) {
   std::ofstream(path, std::ios::binary) << text;
 }
@@ -74,12 +71,12 @@ TEST_F(DumpTest, WritesEachCommandAndReturnsTheList) {
     emit(assertVar("p"));
     emit(assertVar("q"));
   });
-  EXPECT_EQ(readFile(path("d.lisp")), "(assert p)\n(assert q)\n");
+  EXPECT_EQ(slurp(path("d.lisp")), "(assert p)\n(assert q)\n");
   EXPECT_EQ(showCmds(cmds), "(assert p)\n(assert q)\n");
 
   EXPECT_TRUE(writeYices(path("d"), [](const CmdSink&) {}).empty());
   EXPECT_TRUE(fs::exists(path("d.lisp")));
-  EXPECT_EQ(readFile(path("d.lisp")), "");
+  EXPECT_EQ(slurp(path("d.lisp")), "");
 }
 
 TEST_F(DumpTest, FailureKeepsEarlierCommandsAndThePrintedPartOfTheFailingOne) {
@@ -93,7 +90,7 @@ TEST_F(DumpTest, FailureKeepsEarlierCommandsAndThePrintedPartOfTheFailingOne) {
   } catch (const Fatal& e) {
     EXPECT_EQ(e.message, "Prelude.foldr1: empty list");
   }
-  EXPECT_EQ(readFile(path("d.lisp")), "(assert p)\n(assert (and ");
+  EXPECT_EQ(slurp(path("d.lisp")), "(assert p)\n(assert (and ");
 }
 
 TEST_F(DumpTest, DumpThatCannotBeCreated) {
@@ -111,9 +108,9 @@ TEST_F(DumpTest, GoldenDomainDumps) {
     const std::string src = kFixtures + name + ".dom";
     const std::string dom = path(std::string(name) + ".dom");
     fs::copy_file(src, dom);
-    auto cmds = generateDomain(parseDomainText(dom, readFile(dom)), dom, path("s"));
-    const std::string expected = readFile(src + ".lisp.expected");
-    EXPECT_EQ(readFile(dom + ".lisp"), expected) << name;
+    auto cmds = generateDomain(parseDomainText(dom, slurp(dom)), dom, path("s"));
+    const std::string expected = slurp(src + ".lisp.expected");
+    EXPECT_EQ(slurp(dom + ".lisp"), expected) << name;
     EXPECT_EQ(showCmds(cmds), expected) << name;
   }
 }
@@ -206,7 +203,7 @@ TEST_F(DumpTest, FailingDomainsLeaveTheirPrefix) {
     } catch (const Fatal& e) {
       EXPECT_EQ(e.message, c.message) << c.what;
     }
-    EXPECT_EQ(readFile(dom + ".lisp"), c.dump) << c.what;
+    EXPECT_EQ(slurp(dom + ".lisp"), c.dump) << c.what;
     EXPECT_FALSE(fs::exists(path("s.lisp"))) << c.what;
   }
 }
@@ -216,7 +213,7 @@ TEST_F(DumpTest, FailingDomainsLeaveTheirPrefix) {
 TEST_F(DumpTest, FailingGoalsLeaveTheirPrefix) {
   const std::string dom = path("d"), ser = path("s");
   writeFile(dom, "type S { k : Int }");
-  const ast::Domain d = parseDomainText(dom, readFile(dom));
+  const ast::Domain d = parseDomainText(dom, slurp(dom));
   const struct {
     const char* what;
     const char* goal;
@@ -239,20 +236,20 @@ TEST_F(DumpTest, FailingGoalsLeaveTheirPrefix) {
     } catch (const Fatal& e) {
       EXPECT_EQ(e.message, c.message) << c.what;
     }
-    EXPECT_EQ(readFile(ser + ".lisp"), c.dump) << c.what;
+    EXPECT_EQ(slurp(ser + ".lisp"), c.dump) << c.what;
   }
 }
 
 TEST_F(DumpTest, GoalDumpFollowsTheDomain) {
   const std::string dom = path("d"), ser = path("s");
   writeFile(dom, "type S { k : Int }");
-  const ast::Domain d = parseDomainText(dom, readFile(dom));
+  const ast::Domain d = parseDomainText(dom, slurp(dom));
   auto parsed = parseSerialGoal(ser, "x : S\ny : S\nx.k = 3\n@ 1\n-> x.k = 4\n");
   ASSERT_TRUE(parsed.ok);
   const SerialGoal& g = parsed.value;
   auto cmds = generateGoal(d, g, dom, ser);
   const std::string expected = "(define x::S_ref)\n(define y::S_ref)\n(assert (= (k x 0) 3))\n";
-  EXPECT_EQ(readFile(ser + ".lisp"), expected);
+  EXPECT_EQ(slurp(ser + ".lisp"), expected);
   EXPECT_EQ(showCmds(cmds), expected);
 }
 
@@ -285,7 +282,7 @@ TEST_F(DumpTest, DumpNeverOverwritesAnInput) {
     writeFile(dom, "domain text");
     writeFile(ser, "serialization text");
     if (c.domainFile == "dom") fs::create_symlink(dom, ser + ".lisp");
-    const auto before = readFile(path(c.clobbered));
+    const auto before = slurp(path(c.clobbered));
     const auto files = listing(dir);
 
     try {
@@ -296,7 +293,7 @@ TEST_F(DumpTest, DumpNeverOverwritesAnInput) {
                 std::string::npos)
           << c.what << ": " << e.message;
     }
-    EXPECT_EQ(readFile(path(c.clobbered)), before) << c.what;
+    EXPECT_EQ(slurp(path(c.clobbered)), before) << c.what;
     EXPECT_EQ(listing(dir), files) << c.what << ": nothing is written";
 
     bool failed = false;
@@ -306,7 +303,7 @@ TEST_F(DumpTest, DumpNeverOverwritesAnInput) {
       failed = true;
     }
     EXPECT_EQ(failed, c.goalDumpClobbers) << c.what;
-    EXPECT_EQ(readFile(path(c.clobbered)), before) << c.what;
+    EXPECT_EQ(slurp(path(c.clobbered)), before) << c.what;
   }
 }
 

@@ -13,6 +13,8 @@
 
 #include "fatal.hpp"
 #include "search.hpp"
+#include "file_support.hpp"
+#include "tree_support.hpp"
 
 using namespace vorlax;
 namespace fs = std::filesystem;
@@ -20,12 +22,9 @@ namespace y = vorlax::yices;
 
 namespace {
 
-std::string readFile(const fs::path& p) {
-  std::ifstream in(p, std::ios::binary);
-  std::stringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
+using vorlax::testing_support::proc;
+using vorlax::testing_support::slurp;
+
 
 // A scripted solver in a private directory: its n-th check gets reply(n, ...) or "unsat".
 class FakeSolver {
@@ -57,7 +56,7 @@ class FakeSolver {
     auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(10);
     std::string log;
     for (;;) {
-      log = readFile(dir_ / "log");
+      log = slurp(dir_ / "log");
       if (log.size() >= end.size() && log.compare(log.size() - end.size(), end.size(), end) == 0)
         break;
       if (std::chrono::steady_clock::now() > limit) {
@@ -71,24 +70,17 @@ class FakeSolver {
   }
   // Everything logged up to the end of the last check exchange.
   std::string logThroughLastCheck() const {
-    std::string log = readFile(dir_ / "log");
+    std::string log = slurp(dir_ / "log");
     auto at = log.rfind("END_OUTPUT");
     return at == std::string::npos ? "" : log.substr(0, log.find('\n', at) + 1);
   }
-  std::string args() const { return readFile(dir_ / "args"); }
+  std::string args() const { return slurp(dir_ / "args"); }
 
  private:
   fs::path dir_;
   std::string launcher_;
 };
 
-ast::Procedure proc(const std::string& name, std::vector<Decl> args) {
-  ast::Procedure p;
-  p.prcdName = name;
-  p.prcdArgs = std::move(args);
-  p.prcdResult = NoType{};
-  return p;
-}
 
 ast::Domain bank() {
   ast::Domain d;

@@ -10,20 +10,13 @@
 #include <fstream>
 #include <sstream>
 #include <string>
+#include "file_support.hpp"
 
 namespace {
 
-std::string slurp(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
+using vorlax::testing_support::exists;
+using vorlax::testing_support::slurp;
 
-bool exists(const std::string& path) {
-  struct stat sb;
-  return ::stat(path.c_str(), &sb) == 0;
-}
 
 const std::string kFixtures = std::string(VORLAX_FIXTURES) + "/encode/";
 

@@ -12,20 +12,13 @@
 #include <sstream>
 #include <string>
 #include <vector>
+#include "file_support.hpp"
 
 namespace {
 
-std::string slurp(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
+using vorlax::testing_support::exists;
+using vorlax::testing_support::slurp;
 
-bool exists(const std::string& path) {
-  struct stat sb;
-  return ::stat(path.c_str(), &sb) == 0;
-}
 
 struct Outcome {
   int status = -1;

@@ -8,25 +8,18 @@
 
 #include "fatal.hpp"
 #include "yices_domain.hpp"
+#include "file_support.hpp"
+#include "tree_support.hpp"
 
 namespace vorlax {
 namespace {
 
+using namespace testing_support;
+
 namespace y = yices;
 using ast::ExprP;
 
-ExprP var(const std::string& n) { return ast::mk(ast::Var{n}); }
-ExprP acc(ExprP x, const std::string& f) { return ast::mk(ast::Access{std::move(x), f}); }
-ExprP lit(int k) { return ast::mk(ast::LitInt{k}); }
-ExprP bin(BinOp op, ExprP a, ExprP b) { return ast::mk(ast::BinOpExpr{op, std::move(a), std::move(b)}); }
-ExprP old(ExprP x) { return ast::mk(ast::UnOpExpr{UnOp::Old, std::move(x)}); }
 
-std::string readFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream os;
-  os << in.rdbuf();
-  return os.str();
-}
 
 std::string encode(const ast::Domain& d) {
   std::string out;
@@ -58,12 +51,12 @@ ast::Domain accountDomain() {
 
 TEST(ProcDom, WorkedExample) {
   EXPECT_EQ(encode(accountDomain()),
-            readFile(std::string(VORLAX_FIXTURES) + "/encode/account.dom.lisp.expected"));
+            slurp(std::string(VORLAX_FIXTURES) + "/encode/account.dom.lisp.expected"));
 }
 
 TEST(ProcDom, EmptyDomain) {
   EXPECT_EQ(encode(ast::Domain{}),
-            readFile(std::string(VORLAX_FIXTURES) + "/encode/empty.dom.lisp.expected"));
+            slurp(std::string(VORLAX_FIXTURES) + "/encode/empty.dom.lisp.expected"));
 }
 
 TEST(ProcDom, TypeErrorComesBeforeAnyCommand) {

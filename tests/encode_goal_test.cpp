@@ -6,19 +6,16 @@
 
 #include "fatal.hpp"
 #include "goal_serial.hpp"
+#include "tree_support.hpp"
 
 namespace vorlax {
 namespace {
 
+using namespace testing_support;
+
 namespace y = yices;
 using ast::ExprP;
 
-ExprP var(const std::string& n) { return ast::mk(ast::Var{n}); }
-ExprP acc(ExprP x, const std::string& f) { return ast::mk(ast::Access{std::move(x), f}); }
-ExprP lit(int k) { return ast::mk(ast::LitInt{k}); }
-ExprP eq(ExprP a, ExprP b) { return ast::mk(ast::BinOpExpr{BinOp::rel(ROp::Eq), std::move(a), std::move(b)}); }
-ExprP old(ExprP x) { return ast::mk(ast::UnOpExpr{UnOp::Old, std::move(x)}); }
-ExprP add(ExprP a, ExprP b) { return ast::mk(ast::BinOpExpr{BinOp{BinOp::Add}, std::move(a), std::move(b)}); }
 
 // type Account { balance : Int }
 ast::Domain accountDomain() {

@@ -5,11 +5,14 @@
 
 #include "fatal.hpp"
 #include "script.hpp"
+#include "tree_support.hpp"
 
 using namespace vorlax;
 using namespace vorlax::yices;
 
 namespace {
+
+using vorlax::testing_support::proc;
 
 ExpYP var(const std::string& n) { return mkE(VarE{n}); }
 ExpYP lit(long v) { return mkE(LitI{mpz_class(v)}); }
@@ -26,13 +29,6 @@ ExpYP arg(const std::string& sel, long index, long step, ExpYP value) {
 
 Type account() { return structType("Account"); }
 
-ast::Procedure proc(const std::string& name, std::vector<Decl> args) {
-  ast::Procedure p;
-  p.prcdName = name;
-  p.prcdArgs = std::move(args);
-  p.prcdResult = NoType{};
-  return p;
-}
 
 // Procedures in reverse file order, as the parser leaves them.
 ast::Domain bankDomain() {
