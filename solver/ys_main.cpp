@@ -1,4 +1,3 @@
-#include <cstdlib>
 #include <fstream>
 #include <iostream>
 #include <sstream>
@@ -32,15 +31,6 @@ int solverMain(int argc, char** argv) {
     } else {
       std::cerr << program << ": more than one input file\n";
       return 1;
-    }
-  }
-  // Extra Z3 parameters for experiments: VORLAX_SOLVER_Z3="name=value name=value".
-  if (const char* params = std::getenv("VORLAX_SOLVER_Z3")) {
-    std::istringstream in(params);
-    for (std::string kv; in >> kv;) {
-      auto eq = kv.find('=');
-      if (eq == std::string::npos) continue;
-      z3::set_param(kv.substr(0, eq).c_str(), kv.substr(eq + 1).c_str());
     }
   }
   std::ios::sync_with_stdio(false);

@@ -195,7 +195,7 @@ bool Session::execute(const SExp& cmd) {
     z3::expr f = tr_.formula(*e);
     long id = nextRetractId_++;
     z3::expr ind = ctx_.bool_const(("assert+!" + std::to_string(id)).c_str());
-    solver_.add(z3::implies(ind, f));
+    solver_.add(guarded(z3::implies(ind, f)));
     g_.cur.retractables.push_back(Retractable{id, ind, f, weight, false});
     last_ = f;
     status_ = "unknown";
@@ -226,13 +226,14 @@ bool Session::execute(const SExp& cmd) {
   } else if (kw == "push") {
     arity(cmd, 0, 0);
     g_.saved.push_back(g_.cur);
-    solver_.push();
+    scopes_.push_back(z3::expr(ctx_, Z3_mk_fresh_const(ctx_, "scope", ctx_.bool_sort())));
   } else if (kw == "pop") {
     arity(cmd, 0, 0);
     if (g_.saved.empty()) throw SolverError("\"pop\" without a matching \"push\"");
     g_.cur = std::move(g_.saved.back());
     g_.saved.pop_back();
-    solver_.pop();
+    solver_.add(!scopes_.back());  // what the scope asserted is off for good
+    scopes_.pop_back();
     tr_.clearMemo();
     status_ = "unknown";
   } else if (kw == "echo") {
@@ -246,6 +247,7 @@ bool Session::execute(const SExp& cmd) {
   } else if (kw == "reset") {
     arity(cmd, 0, 0);
     solver_.reset();
+    scopes_.clear();
     g_.cur = Scope();
     g_.saved.clear();
     tr_.clearMemo();
@@ -356,8 +358,12 @@ void Session::declareUninterpreted(const std::string& name, const TypeP& type) {
   }
 }
 
+z3::expr Session::guarded(const z3::expr& f) const {
+  return scopes_.empty() ? f : z3::implies(scopes_.back(), f);
+}
+
 void Session::addAssertion(const z3::expr& f) {
-  solver_.add(f);
+  solver_.add(guarded(f));
   g_.cur.assertions.push_back(f);
   last_ = f;
   status_ = "unknown";
@@ -430,6 +436,7 @@ bool Session::refersTo(const Expr& e, const std::string& name, std::vector<std::
 
 void Session::check() {
   z3::expr_vector assumptions(ctx_);
+  for (const auto& s : scopes_) assumptions.push_back(s);
   std::unordered_map<unsigned, long> idOf;
   for (const auto& r : g_.cur.retractables)
     if (!r.retracted) {
@@ -448,10 +455,11 @@ void Session::check() {
     }
     if (m) printModel(*m);
   }
-  if (res == z3::unsat && !assumptions.empty()) {
+  if (res == z3::unsat && !idOf.empty()) {
     std::vector<long> ids;
     z3::expr_vector core = solver_.unsat_core();
-    for (unsigned i = 0; i < core.size(); ++i) ids.push_back(idOf[core[i].id()]);
+    for (unsigned i = 0; i < core.size(); ++i)
+      if (auto it = idOf.find(core[i].id()); it != idOf.end()) ids.push_back(it->second);
     std::sort(ids.begin(), ids.end());
     std::string line = "unsat core ids:";
     for (long id : ids) line += " " + std::to_string(id);

@@ -1,7 +1,7 @@
 // One run of the solver program: the commands of the solver language executed in order
-// against one Z3 solver that keeps its context across checks (push and pop map to Z3's
-// scopes), with the interactive prompt, the line discipline of the output and the
-// model printed after a check.
+// against one Z3 solver that keeps its context across checks (push and pop open and
+// close scopes of indicator literals, see Session::scopes_), with the interactive
+// prompt, the line discipline of the output and the model printed after a check.
 #pragma once
 #include <iosfwd>
 
@@ -61,6 +61,7 @@ class Session {
                 std::set<long>& visited, long depth) const;
   static constexpr long kMaxReferenceDepth = 100000;
   void addAssertion(const z3::expr& f);
+  z3::expr guarded(const z3::expr& f) const;
   void check();
   void maxSat();
   void printModel(const z3::model& m);
@@ -82,6 +83,13 @@ class Session {
   long nextRetractId_ = 1;
   int includeDepth_ = 0;
   std::optional<z3::expr> last_;
+  // One indicator per open scope, innermost last. What a scope asserts is added to Z3
+  // as (=> indicator formula), every check assumes the open indicators, and a pop
+  // asserts the negation of its indicator. Z3 itself never leaves its base level, so
+  // the lemmas it learns in one check that do not depend on a scope's assertions stay
+  // for the next one: a search that pushes a goal, checks and pops keeps what it has
+  // learned about the steps instead of deriving it again for every goal.
+  std::vector<z3::expr> scopes_;
 };
 
 // The program's main: options "-i", "-e" and an optional input file (standard input
