@@ -24,13 +24,17 @@ y::ExpYP lambda(std::vector<y::IdTyp> params, y::ExpYP body) {
 const y::IdTyp excludeDecl{"exclude_pred", varT("exclude_type")};
 const y::ExpYP excludeE = varE("exclude_pred");
 
-// The generated binders "idx" (step index) and "obj" (frame object) would capture a
-// parameter of the same name.
-void checkParamNames(const char* what, const tc::Procedure& p) {
-  for (const auto& d : p.prcdArgs)
-    if (d.declName == idxStr || d.declName == objStr)
+// A parameter must not share its name with a generated name that the body reads as a value:
+// the binders "idx" (step index) and "obj" (frame object) would capture it, and a parameter
+// named null_S would capture every null of structure S inside the body.
+void checkParamNames(const char* what, const std::vector<Struct>& structs, const tc::Procedure& p) {
+  for (const auto& d : p.prcdArgs) {
+    bool reserved = d.declName == idxStr || d.declName == objStr;
+    for (const auto& s : structs) reserved = reserved || d.declName == nullStr(s.structName);
+    if (reserved)
       fatal(std::string(what) + " " + p.prcdName + ": parameter name " + d.declName +
             " is reserved by the encoding; rename the parameter");
+  }
 }
 
 // (-> T1 .. Tn (-> int R)), or (-> int R) without parameters.
@@ -56,8 +60,8 @@ bool isResultEq(const tc::TExpr& e) {
   return b && b->op.kind == BinOp::RelOp && b->op.rop == ROp::Eq && b->left->is<tc::ResultVar>();
 }
 
-y::CmdY functionAssert(const tc::Procedure& f) {
-  checkParamNames("Function", f);
+y::CmdY functionAssert(const std::vector<Struct>& structs, const tc::Procedure& f) {
+  checkParamNames("Function", structs, f);
   if (f.prcdEns.size() != 1 || !isResultEq(*f.prcdEns[0].clauseExpr))
     fatal("Cannot process function ensures: " + tc::showTExprList(clauseExprs(f.prcdEns)));
   const auto& rhs = *f.prcdEns[0].clauseExpr->as<tc::BinOpExpr>()->right;
@@ -66,7 +70,7 @@ y::CmdY functionAssert(const tc::Procedure& f) {
 }
 
 y::CmdY procedureDefine(const std::vector<Struct>& structs, const tc::Procedure& p) {
-  checkParamNames("Procedure", p);
+  checkParamNames("Procedure", structs, p);
   std::vector<y::ExpYP> conj;
   conj.reserve(p.prcdReq.size() + p.prcdEns.size() + 2);
   for (const auto& c : p.prcdReq) conj.push_back(exprY(preIdx, preIdx, *c.clauseExpr));
@@ -193,7 +197,7 @@ void procDom(const ast::Domain& dom, const CmdSink& emit) {
 
   // 13, 14: functions, declared first, then defined.
   for (const auto& f : td.domFuncs) emit(define(f.prcdName, curriedType(f.prcdArgs, basicTypeY(f.prcdResult))));
-  for (const auto& f : td.domFuncs) emit(functionAssert(f));
+  for (const auto& f : td.domFuncs) emit(functionAssert(structs, f));
 
   // 15: one transition predicate per procedure.
   for (const auto& p : td.domProcs) emit(procedureDefine(structs, p));
