@@ -107,14 +107,20 @@ std::vector<y::CmdY> generateDomain(const ast::Domain& dom, const std::string& d
                                     const std::string& serialFile) {
   checkNotInput(outputFileName(domainFile), domainFile, serialFile);
   checkNotInput(outputFileName(serialFile), domainFile, serialFile);
-  return writeYices(domainFile, [&](const CmdSink& emit) { procDom(dom, emit); });
+  return writeYices(domainFile, [&](const CmdSink& emit) {
+    checkDomainNames(dom, domainFile);
+    procDom(dom, emit);
+  });
 }
 
 std::vector<y::CmdY> generateGoal(const ast::Domain& dom, const SerialGoal& goal,
                                   const std::string& domainFile,
                                   const std::string& serialFile) {
   checkNotInput(outputFileName(serialFile), domainFile, serialFile);
-  return writeYices(serialFile, [&](const CmdSink& emit) { goalSetup(dom, goal, emit); });
+  return writeYices(serialFile, [&](const CmdSink& emit) {
+    checkGoalNames(dom, goal.vars, domainFile, serialFile);
+    goalSetup(dom, goal, emit);
+  });
 }
 
 }  // namespace vorlax

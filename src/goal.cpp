@@ -45,7 +45,7 @@ Out serialGoal(State& st, SerialGoal& out) {
 }
 
 parsing::Result<SerialGoal> parseSerialGoal(std::string_view source, std::string_view text) {
-  return parsing::runParser(serialGoal, source, text);
+  return parsing::runParser(parser::wholeFile(serialGoal), source, text, parser::kMaxNesting);
 }
 
 }  // namespace vorlax

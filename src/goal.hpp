@@ -26,8 +26,8 @@ struct SerialGoal {
 void showSerialGoal(std::ostream& os, const SerialGoal& g, int prec = 0);
 std::string showSerialGoal(const SerialGoal& g, int prec = 0);
 
-// The grammar of a whole serialization file: declarations, conditions, "@" bound,
-// "->" goal; text after the goal is ignored.
+// The grammar of a serialization file: declarations, conditions, "@" bound, "->" goal.
+// parseSerialGoal runs it over a whole file, which must end after the goal.
 parsing::Out serialGoal(parsing::State& st, SerialGoal& out);
 parsing::Result<SerialGoal> parseSerialGoal(std::string_view source, std::string_view text);
 

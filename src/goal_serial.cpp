@@ -12,12 +12,14 @@ void goalDefs(const SerialGoal& goal, const CmdSink& emit) {
 }
 
 y::CmdY assignmentExprs(const ast::Domain& dom, const std::vector<Decl>& decls,
-                        const ast::ExprP& e) {
-  return y::mkC(y::ASSERT{exprYbefore(*tc::unsafeCheck(decls, dom, e))});
+                        const ast::ExprP& e, std::size_t number) {
+  const std::string what = "initial condition " + std::to_string(number);
+  return y::mkC(y::ASSERT{exprYbefore(*tc::checkCondition(what, decls, dom, e))});
 }
 
 void goalInitState(const ast::Domain& dom, const SerialGoal& goal, const CmdSink& emit) {
-  for (const auto& e : goal.values) emit(assignmentExprs(dom, goal.vars, e));
+  for (std::size_t i = 0; i < goal.values.size(); ++i)
+    emit(assignmentExprs(dom, goal.vars, goal.values[i], i + 1));
 }
 
 void goalSetup(const ast::Domain& dom, const SerialGoal& goal, const CmdSink& emit) {
@@ -30,9 +32,7 @@ y::CmdY goalAction(const mpz_class& i) {
 }
 
 y::CmdY goalAssert(const ast::Domain& dom, const SerialGoal& goal, const mpz_class& n) {
-  auto checked = tc::typecheckExpr(declsToMap(goal.vars), dom, NoType{}, goal.goalExpr);
-  if (!checked.ok) fatal(checked.error);
-  return y::mkC(y::ASSERT{exprYgoal(n, *checked.value)});
+  return y::mkC(y::ASSERT{exprYgoal(n, *tc::checkCondition("the goal", goal.vars, dom, goal.goalExpr))});
 }
 
 y::ExpYP exprYbefore(const tc::TExpr& e) {

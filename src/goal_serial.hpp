@@ -16,15 +16,17 @@ void goalSetup(const ast::Domain& dom, const SerialGoal& goal, const CmdSink& em
 // (define v::T) per goal variable, in declaration order.
 void goalDefs(const SerialGoal& goal, const CmdSink& emit);
 // (assert e) per initial condition, each type-checked with the goal variables in scope and
-// translated at step index 0; a type error is fatal with the checker's bare message.
+// translated at step index 0; a type error is fatal with the checker's bare message, and
+// so is a condition that is not of type Bool ("initial condition <number> has type ...").
 void goalInitState(const ast::Domain& dom, const SerialGoal& goal, const CmdSink& emit);
 yices::CmdY assignmentExprs(const ast::Domain& dom, const std::vector<Decl>& decls,
-                            const ast::ExprP& e);
+                            const ast::ExprP& e, std::size_t number);
 
 // (assert (actions all-frames i)): some procedure is called at step i.
 yices::CmdY goalAction(const mpz_class& i);
 // (assert g) with the goal condition g at step index n (inside old: step index 0). Type-checks
-// the goal condition each time; a type error is fatal with the checker's bare message.
+// the goal condition each time; a type error is fatal with the checker's bare message, and
+// so is a goal that is not of type Bool.
 yices::CmdY goalAssert(const ast::Domain& dom, const SerialGoal& goal, const mpz_class& n);
 
 yices::ExpYP exprYbefore(const tc::TExpr& e);

@@ -15,6 +15,8 @@
 #include "driver.hpp"
 #include "fatal.hpp"
 #include "goal.hpp"
+#include "math/smt/yices/pipe.hpp"
+#include "parsing/large_stack.hpp"
 #include "parser.hpp"
 #include "search.hpp"
 
@@ -91,17 +93,27 @@ int run(const std::vector<std::string>& args) {
   return 0;
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
-  std::string program = vorlax::programName(argc > 0 ? argv[0] : nullptr);
+int runProgram(const std::string& program, const std::vector<std::string>& args) {
   try {
-    std::vector<std::string> args;
-    for (int i = 1; i < argc; ++i) args.emplace_back(argv[i]);
-    return run(args);
+    int status = 0;
+    parsing::runWithLargeStack([&] { status = run(args); });
+    return status;
   } catch (const vorlax::Fatal& f) {
     return vorlax::reportFatal(program, f.message);
   } catch (const std::bad_alloc&) {
     return vorlax::reportFatal(program, "out of memory");
   }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::string program = vorlax::programName(argc > 0 ? argv[0] : nullptr);
+  std::vector<std::string> args;
+  for (int i = 1; i < argc; ++i) args.emplace_back(argv[i]);
+  yices::endSolversOnSignals();
+  int status = runProgram(program, args);
+  std::cout.flush();
+  yices::endSolvers();
+  return status;
 }

@@ -24,6 +24,7 @@ Out keywordType(State& st, Type& out, std::string_view word, Type t) {
 
 Out typeArgs(State& st, std::vector<Type>& out) {
   return lexer::squares(st, out, [](State& s, std::vector<Type>& v) {
+    DepthGuard guard(s);
     return parsing::sepBy(s, v, typeP, lexer::comma);
   });
 }
@@ -45,7 +46,6 @@ Out classType(State& st, Type& out) {
 }
 
 Out typeP(State& st, Type& out) {
-  DepthGuard guard(st);
   return parsing::choice(st, out, intType, boolType, doubleType, classType);
 }
 
@@ -53,21 +53,25 @@ Out typeP(State& st, Type& out) {
 
 namespace {
 
-// An expression with the depth of its tree. The depth is bounded like the nesting of
-// the grammar, so that every later walk over the tree stays shallow.
+// An expression with the depth of its tree. A chain of operators is read in a loop, but
+// it builds a tree as deep as the chain is long, and the later walks over a tree (the
+// printers, the translation, the release of its nodes) go down it recursively: the depth
+// of a tree is bounded separately from the nesting of the text, by what the stack of the
+// run holds (see runWithLargeStack).
 struct DE {
   ast::ExprP e;
   int depth = 0;
 };
 
-[[noreturn]] void tooDeep(const State& st) {
-  fatal("input nests too deeply (more than " + std::to_string(st.maxDepth) + " levels)");
+[[noreturn]] void tooDeep() {
+  fatal("an expression is too deep (more than " + std::to_string(kMaxTreeDepth) +
+        " operators inside one another)");
 }
 
 template <class Node>
-[[gnu::noinline]] DE build(State& st, Node node, int childDepth) {
+[[gnu::noinline]] DE build(State&, Node node, int childDepth) {
   int d = childDepth + 1;
-  if (d > st.maxDepth) tooDeep(st);
+  if (d > kMaxTreeDepth) tooDeep();
   return DE{ast::mk(std::move(node)), d};
 }
 
@@ -103,6 +107,7 @@ Out termResult(State& st, DE& out) { return termToken(st, out, Reserved{"Result"
 
 Out callArgs(State& st, std::vector<DE>& out) {
   return lexer::parens(st, out, [](State& s, std::vector<DE>& v) {
+    DepthGuard guard(s);
     return parsing::sepBy(s, v, exprD, lexer::comma);
   });
 }
@@ -137,7 +142,12 @@ Out termVar(State& st, DE& out) {
   return s.ok();
 }
 
-Out termParens(State& st, DE& out) { return lexer::parens(st, out, exprD); }
+Out termParens(State& st, DE& out) {
+  return lexer::parens(st, out, [](State& s, DE& e) {
+    DepthGuard guard(s);
+    return exprD(s, e);
+  });
+}
 
 Out term(State& st, DE& out) {
   return parsing::choice(st, out, termInteger, termNull, termTrue, termFalse, termResult, termCall,
@@ -214,7 +224,7 @@ Out chooseOp(State& st, const Ops& ops, std::size_t& which) {
 [[gnu::noinline]] DE combine(State& st, const InfixOp& op, DE x, DE y) {
   int d = std::max(x.depth, y.depth);
   if (op.kind == Infix::Dot) {
-    if (d + 1 > st.maxDepth) tooDeep(st);
+    if (d + 1 > kMaxTreeDepth) tooDeep();
     return DE{dotBinary(std::move(x.e), std::move(y.e)), d + 1};
   }
   return build(st, ast::BinOpExpr{op.op, std::move(x.e), std::move(y.e)}, d);
@@ -242,13 +252,12 @@ bool operand(State& st, Seq& s, DE& x, int k, const Level& lv) {
   return true;
 }
 
-// Level k: an operand, then any number of (operator, operand), folded to the left. When
-// no operator follows the first operand at all, the expectation shown is "operator".
-// Every level counts towards the nesting bound: one parenthesis costs seven levels of
-// recursion, and their frames are what deep nesting costs on the stack.
+// Level k: an operand, then any number of (operator, operand), folded to the left, in a
+// loop: a chain of any length costs no recursion. When no operator follows the first
+// operand at all, the expectation shown is "operator". Only parentheses and argument
+// lists nest (see termParens, callArgs).
 Out levelExpr(State& st, DE& out, int k) {
   if (k == 0) return term(st, out);
-  DepthGuard guard(st);
   const Level& lv = kLevels[k];
   Seq s(st);
   if (!operand(st, s, out, k, lv)) return s.fail();
@@ -378,7 +387,7 @@ Out domain(State& st, ast::Domain& out) {
 }
 
 parsing::Result<ast::Domain> parseDomain(std::string_view source, std::string_view text) {
-  return parsing::runParser(domain, source, text);
+  return parsing::runParser(wholeFile(domain), source, text, kMaxNesting);
 }
 
 }  // namespace vorlax::parser

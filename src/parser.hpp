@@ -12,6 +12,23 @@ namespace vorlax::parser {
 using parsing::Out;
 using parsing::State;
 
+// How deeply the text of a domain or serialization file may nest: parentheses, argument
+// lists and type arguments, one level each.
+inline constexpr int kMaxNesting = 10000;
+// How deep an expression's tree may be: a chain of n operators is n deep.
+inline constexpr int kMaxTreeDepth = 100000;
+
+// The parser p, then the end of the input: after the last item of a file only white space
+// and comments may remain (p reads them after its last token).
+template <class P>
+auto wholeFile(P p) {
+  return [p](State& st, parsing::value_of<P>& out) -> Out {
+    parsing::Seq s(st);
+    if (!s(p, out) || !s.step(parsing::eof(st))) return s.fail();
+    return s.ok();
+  };
+}
+
 // ---- types ----
 // "Int", "Bool", "Double", or a structure name with an optional bracketed argument list.
 Out typeP(State& st, Type& out);
@@ -21,8 +38,8 @@ Out doubleType(State& st, Type& out);
 Out classType(State& st, Type& out);
 
 // ---- expressions ----
-// One expression: seven operator levels over simple terms. Fatal when the input nests
-// deeper than the state's depth bound (parentheses, calls, or the built tree itself).
+// One expression: seven operator levels over simple terms. Fatal when parentheses and
+// calls nest deeper than the state's depth bound, or the tree is deeper than kMaxTreeDepth.
 Out expr(State& st, ast::ExprP& out);
 // The node of "left . right": an access when right is a plain name; otherwise an access
 // that cannot be built (its first use is fatal, see ast::accessField).
@@ -31,11 +48,12 @@ ast::ExprP dotBinary(ast::ExprP left, ast::ExprP right);
 // ---- the domain file ----
 // A name, ":" and a type.
 Out decl(State& st, Decl& out);
-// A whole domain file: leading white space, then structure, procedure and function items
-// until no item can start. Every list of the result is in reverse file order.
+// A domain: leading white space, then structure, procedure and function items until no
+// item can start. Every list of the result is in reverse file order.
 Out domain(State& st, ast::Domain& out);
 
-// Runs `domain` over a whole file; the source name is used in error positions.
+// Runs `domain` over a whole file, which must end after its last item; the source name
+// is used in error positions.
 parsing::Result<ast::Domain> parseDomain(std::string_view source, std::string_view text);
 
 }  // namespace vorlax::parser

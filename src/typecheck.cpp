@@ -87,7 +87,8 @@ bool operator==(const TExpr& a, const TExpr& b) {
     return true;
   };
   while (!todo.empty()) {
-    auto [x, y] = todo.back();
+    const TExpr* x = todo.back().first;  // plain variables: the lambda below captures y
+    const TExpr* y = todo.back().second;
     todo.pop_back();
     if (x->v.index() != y->v.index()) return false;
     bool eq = std::visit(
@@ -374,15 +375,25 @@ class Checker {
   const Type& result_;
 };
 
+// A condition (a clause, an initial condition, the goal) must be a truth value.
+Outcome notBoolean(const std::string& what, const TExpr& e) {
+  Type t = texprType(e);
+  if (t.is<BoolType>()) return std::nullopt;
+  return what + " has type " + showType(t) + ", not Bool";
+}
+
 Checked<Procedure> typecheckProc(const ast::Domain& dom, const ast::Procedure& p) {
   const DeclMap scope = declsToMap(p.prcdArgs);
   Checker checker(scope, dom, p.prcdResult);
   Procedure out{p.prcdName, p.prcdArgs, p.prcdResult, {}, {}};
+  const char* kind = p.prcdResult == Type(NoType{}) ? "procedure " : "function ";
   auto clauses = [&](const std::vector<ast::Clause>& in, std::vector<Clause>& typed) -> Outcome {
     typed.reserve(in.size());
     for (const ast::Clause& c : in) {
       Checked<TExprP> r = checker.run(*c.clauseExpr);
       if (!r.ok) return std::move(r.error);
+      if (Outcome err = notBoolean("clause " + c.clauseName + " of " + kind + p.prcdName, *r.value))
+        return err;
       typed.push_back(Clause{c.clauseName, std::move(r.value)});
     }
     return std::nullopt;
@@ -403,6 +414,13 @@ TExprP unsafeCheck(const std::vector<Decl>& decls, const ast::Domain& dom, const
   Checked<TExprP> r = typecheckExpr(declsToMap(decls), dom, NoType{}, e);
   if (!r.ok) fatal(r.error);
   return r.value;
+}
+
+TExprP checkCondition(const std::string& what, const std::vector<Decl>& decls,
+                      const ast::Domain& dom, const ast::ExprP& e) {
+  TExprP t = unsafeCheck(decls, dom, e);
+  if (Outcome err = notBoolean(what, *t)) fatal(std::move(*err));
+  return t;
 }
 
 Checked<Domain> typecheckDomain(const ast::Domain& dom) {

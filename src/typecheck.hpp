@@ -64,7 +64,12 @@ Checked<TExprP> typecheckExpr(const DeclMap& scope, const ast::Domain& dom, cons
                               const ast::ExprP& e);
 // typecheckExpr of declsToMap(decls) with NoType; an error is fatal with the bare message.
 TExprP unsafeCheck(const std::vector<Decl>& decls, const ast::Domain& dom, const ast::ExprP& e);
-// Procedures first, then functions, each in stored order; the first error wins.
+// unsafeCheck of a condition (`what` names it in the message): fatal as well when its type
+// is not Bool.
+TExprP checkCondition(const std::string& what, const std::vector<Decl>& decls,
+                      const ast::Domain& dom, const ast::ExprP& e);
+// Procedures first, then functions, each in stored order; the first error wins. Every
+// clause must be of type Bool.
 Checked<Domain> typecheckDomain(const ast::Domain& dom);
 
 // Constructor-application text of a typed expression (single form, not parenthesised

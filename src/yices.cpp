@@ -1,6 +1,9 @@
 #include "yices.hpp"
 
 #include <cmath>
+#include <ranges>
+#include <string_view>
+#include <unordered_map>
 
 #include "fatal.hpp"
 
@@ -15,6 +18,130 @@ std::string allWrapStr(const std::string& s) { return s + "_ref_wrap"; }
 std::string allUnwrapStr(const std::string& s) { return s + "_ref_unwrap"; }
 std::string procTagStr(const std::string& p) { return p + "_tag"; }
 std::string argSelStr(const Type& t) { return showType(t) + "_arg"; }
+
+// ---------------------------------------------------------------------------------------
+// Name clashes
+
+namespace {
+
+// The words of the solver's language that a domain identifier can spell.
+constexpr std::string_view kSolverWords[] = {
+    "and",    "or",     "not",     "xor",   "if",       "ite",      "let",      "forall",
+    "exists", "lambda", "true",    "false", "int",      "real",     "bool",     "nat",
+    "div",    "mod",    "select",  "update", "tuple",   "record",   "scalar",   "subtype",
+    "subrange", "datatype", "bitvector"};
+
+// Names of the encoding itself, declared globally or bound inside every body.
+constexpr std::string_view kEncodingNames[] = {
+    "proc_tag", "tag_array", "ALL_ref", "Int_arg", "exclude_type", "frame_type",
+    "all-frames", "actions", "idx", "obj", "exclude_pred", "frm"};
+
+class NameTable {
+ public:
+  // Declares name for the declaration `origin`; fatal when another declaration has it.
+  void add(const std::string& name, const std::string& origin) {
+    auto [it, fresh] = names_.emplace(name, origin);
+    if (!fresh) clash(name, it->second, origin);
+  }
+  // Fatal when name is declared already.
+  void use(const std::string& name, const std::string& origin) const {
+    auto it = names_.find(name);
+    if (it != names_.end()) clash(name, it->second, origin);
+  }
+
+ private:
+  [[noreturn]] static void clash(const std::string& name, const std::string& first,
+                                 const std::string& second) {
+    fatal("name clash: " + first + " and " + second + " would both be named " + name +
+          " in the solver's input; rename one of them");
+  }
+  std::unordered_map<std::string, std::string> names_;
+};
+
+bool someParameterOf(const std::vector<ast::Procedure>& procs, bool (*is)(const Type&)) {
+  for (const auto& p : procs)
+    for (const auto& d : p.prcdArgs)
+      if (is(d.declType)) return true;
+  return false;
+}
+
+template <class L>
+auto fileOrder(const L& list) {
+  return std::ranges::reverse_view(list);  // the domain's lists are in reverse file order
+}
+
+// The names of the encoding and of every global declaration of the domain, without the
+// procedures' own names and tags (only the goal variables can meet those).
+NameTable bodyNames(const ast::Domain& dom, const std::string& in) {
+  NameTable t;
+  for (std::string_view w : kSolverWords) t.add(std::string(w), "a word of the solver's language");
+  for (std::string_view n : kEncodingNames) t.add(std::string(n), "a name of the encoding");
+  if (someParameterOf(dom.domProcs, [](const Type& x) { return x.is<BoolType>(); }))
+    t.add("Bool_arg", "a name of the encoding");
+  if (someParameterOf(dom.domProcs, [](const Type& x) { return x.is<DoubleType>(); }))
+    t.add("Double_arg", "a name of the encoding");
+  for (const Struct& st : fileOrder(dom.domStructs)) {
+    const std::string& n = st.structName;
+    const std::string origin = "structure " + n + " (" + in + ")";
+    for (const std::string& derived :
+         {structStr(n), nullStr(n), allWrapStr(n), allUnwrapStr(n), n + "_arg", n + "_eq",
+          n + "_frame_single", n + "_frame_all"})
+      t.add(derived, origin);
+    for (int k = 1; k <= 4; ++k) t.add(objName(n, k), origin);
+  }
+  for (const Struct& st : fileOrder(dom.domStructs))
+    for (const Decl& f : st.structDecls)
+      t.add(f.declName, "field " + f.declName + " of structure " + st.structName + " (" + in + ")");
+  for (const auto& f : fileOrder(dom.domFuncs)) t.add(f.prcdName, "function " + f.prcdName + " (" + in + ")");
+  return t;
+}
+
+// A parameter is bound inside its own procedure's body, where it would hide every global
+// name the body reads: the encoding's, the structures', fields, functions and the
+// procedure's own tag. Parameters named idx, obj or null_S have their own message (see
+// checkParamNames in the domain encoding).
+void checkParams(const NameTable& globals, const ast::Domain& dom, const ast::Procedure& p,
+                 const char* kind, const std::string& in) {
+  NameTable params;
+  const std::string tag = procTagStr(p.prcdName);
+  for (const Decl& d : p.prcdArgs) {
+    if (d.declName == idxStr || d.declName == objStr) continue;
+    bool isNull = false;
+    for (const Struct& st : dom.domStructs) isNull = isNull || d.declName == nullStr(st.structName);
+    if (isNull) continue;
+    const std::string origin =
+        "parameter " + d.declName + " of " + kind + " " + p.prcdName + " (" + in + ")";
+    if (d.declName == tag) params.add(tag, kind + std::string(" ") + p.prcdName + " (" + in + ")");
+    globals.use(d.declName, origin);
+    params.add(d.declName, origin);
+  }
+}
+
+NameTable allNames(const ast::Domain& dom, const std::string& in) {
+  NameTable t = bodyNames(dom, in);
+  for (const auto& f : fileOrder(dom.domFuncs)) checkParams(t, dom, f, "function", in);
+  for (const auto& p : fileOrder(dom.domProcs)) checkParams(t, dom, p, "procedure", in);
+  for (const auto& p : fileOrder(dom.domProcs)) {
+    const std::string origin = "procedure " + p.prcdName + " (" + in + ")";
+    t.add(p.prcdName, origin);
+    t.add(procTagStr(p.prcdName), origin);
+  }
+  return t;
+}
+
+}  // namespace
+
+void checkDomainNames(const ast::Domain& dom, const std::string& domainFile) {
+  (void)allNames(dom, domainFile);
+}
+
+void checkGoalNames(const ast::Domain& dom, const std::vector<Decl>& goalVars,
+                    const std::string& domainFile, const std::string& serialFile) {
+  NameTable t = allNames(dom, domainFile);
+  for (const Decl& v : goalVars) t.add(v.declName, "goal variable " + v.declName + " (" + serialFile + ")");
+}
+
+// ---------------------------------------------------------------------------------------
 
 y::ExpYP varE(const std::string& name) { return y::mkE(y::VarE{name}); }
 y::ExpYP litI(const mpz_class& k) { return y::mkE(y::LitI{k}); }

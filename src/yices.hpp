@@ -42,6 +42,17 @@ std::string procTagStr(const std::string& p);        // P_tag
 // The argument selector applied to a parameter of type t: the text form of t + "_arg".
 std::string argSelStr(const Type& t);
 
+// ---- names that must not clash ----
+// Every name that the encoding of a domain declares lives in one namespace of the solver's
+// language, and so do the words of that language. Two declarations that would get one
+// name (two fields of one name, a field named idx, a structure named ALL, a parameter
+// named like a field its body reads ...) end the run with a fatal error naming both and
+// the file they come from, before any command is produced.
+void checkDomainNames(const ast::Domain& dom, const std::string& domainFile);
+// The goal variables against each other and against every name of the domain's encoding.
+void checkGoalNames(const ast::Domain& dom, const std::vector<Decl>& goalVars,
+                    const std::string& domainFile, const std::string& serialFile);
+
 // ---- small builders ----
 yices::ExpYP varE(const std::string& name);
 yices::ExpYP litI(const mpz_class& k);

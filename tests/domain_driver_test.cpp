@@ -139,5 +139,5 @@ TEST_F(Driver, DeepInputIsACleanFatal) {
   std::string ser = write("deep.ser", "@ 1 -> " + deep);
   Outcome r = run("'" + fx("order.dom") + "' '" + ser + "'");
   EXPECT_EQ(r.status, 1);
-  EXPECT_EQ(r.err, program() + ": input nests too deeply (more than 1000 levels)\n");
+  EXPECT_EQ(r.err, program() + ": input nests too deeply (more than 10000 levels)\n");
 }

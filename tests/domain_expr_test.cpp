@@ -4,6 +4,7 @@
 #include "domain_support.hpp"
 #include "fatal.hpp"
 #include "parser.hpp"
+#include "parsing/large_stack.hpp"
 
 using namespace vorlax;
 using testing_support::outcome;
@@ -133,15 +134,7 @@ TEST(ExprGrammar, FieldOfNonNameIsFatalOnFirstUse) {
   }
 }
 
-TEST(ExprGrammar, DeepInputEndsCleanly) {
-  auto fatalText = [](const std::string& input) -> std::string {
-    try {
-      auto r = parsing::runParser(parser::expr, "t", input);
-      return r.ok ? "ok" : "error";
-    } catch (const Fatal& f) {
-      return f.message;
-    }
-  };
+TEST(ExprGrammar, ChainsAreLongAndNestingIsDeepBeforeACleanFatal) {
   auto repeat = [](const std::string& s, int n) {
     std::string out;
     for (int i = 0; i < n; ++i) out += s;
@@ -152,21 +145,47 @@ TEST(ExprGrammar, DeepInputEndsCleanly) {
     for (int i = 1; i < n; ++i) out += op + "a";
     return out;
   };
-  const std::string tooDeep = "input nests too deeply (more than 1000 levels)";
-  EXPECT_EQ(fatalText(repeat("(", 100000) + "x" + repeat(")", 100000)), tooDeep);
-  EXPECT_EQ(fatalText(repeat("f(", 100000) + "x" + repeat(")", 100000)), tooDeep);
-  EXPECT_EQ(fatalText(chain("+", 1000000)), tooDeep);
-  EXPECT_EQ(fatalText(chain(" and ", 1001)), tooDeep);
-  EXPECT_EQ(fatalText(chain(".", 1001)), tooDeep);
-  EXPECT_EQ(fatalText(chain("+", 1000)), "ok");
-  EXPECT_EQ(fatalText(chain(".", 1000)), "ok");
-  // every parenthesis passes through all seven operator levels
-  EXPECT_EQ(fatalText(repeat("(", 141) + "x" + repeat(")", 141)), "ok");
-  EXPECT_EQ(fatalText(repeat("(", 142) + "x" + repeat(")", 142)), tooDeep);
-  EXPECT_EQ(fatalText(repeat("f(", 141) + "x" + repeat(")", 141)), "ok");
-  // a tree at the bound can be printed and compared
-  auto r = parsing::runParser(parser::expr, "t", chain("-", 1000));
-  ASSERT_TRUE(r.ok);
-  EXPECT_EQ(ast::showExpr(*r.value).size(), 9991u);  // 1 + 10 per operator
-  EXPECT_EQ(*r.value, *parsing::runParser(parser::expr, "t", chain("-", 1000)).value);
+  auto nested = [&](const std::string& open, int n) { return repeat(open, n) + "x" + repeat(")", n); };
+  const std::string tooDeep = "input nests too deeply (more than 10000 levels)";
+  const std::string treeTooDeep = "an expression is too deep (more than 100000 operators inside one another)";
+  struct Case {
+    std::string input;
+    std::string want;
+  };
+  const std::vector<Case> cases = {
+      // a chain of operators is read in a loop; only its tree depth is bounded
+      {chain("+", 2000), "ok"},
+      {chain(" and ", 1000), "ok"},
+      {chain(" * ", 100000), "ok"},
+      {chain(".", 100000), "ok"},
+      {chain("+", 100001), treeTooDeep},
+      {chain(".", 100001), treeTooDeep},
+      {chain("+", 1000000), treeTooDeep},
+      // parentheses and argument lists nest, one level each
+      {nested("(", 10000), "ok"},
+      {nested("f(", 10000), "ok"},
+      {nested("not (", 10000), "ok"},
+      {nested("(", 10001), tooDeep},
+      {nested("f(", 10001), tooDeep},
+      {nested("(", 1000000), tooDeep},
+  };
+  for (const Case& c : cases) {
+    std::string got;
+    parsing::runWithLargeStack([&] {
+      try {
+        auto r = parsing::runParser(parser::expr, "t", c.input, parser::kMaxNesting);
+        got = r.ok ? "ok" : "error";
+      } catch (const Fatal& f) {
+        got = f.message;
+      }
+    });
+    EXPECT_EQ(got, c.want) << c.input.substr(0, 40) << " (" << c.input.size() << " characters)";
+  }
+  // the deepest trees can be printed, compared and released
+  parsing::runWithLargeStack([&] {
+    auto r = parsing::runParser(parser::expr, "t", chain("-", 100000));
+    ASSERT_TRUE(r.ok);
+    EXPECT_EQ(ast::showExpr(*r.value).size(), 999991u);  // 1 + 10 per operator
+    EXPECT_EQ(*r.value, *parsing::runParser(parser::expr, "t", chain("-", 100000)).value);
+  });
 }

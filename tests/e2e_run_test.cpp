@@ -176,17 +176,29 @@ TEST_F(E2E, Failures) {
 }
 
 TEST_F(E2E, SolverComplaintEndsTheRun) {
-  // Two structures with a field of the same name give two definitions of one name; the
-  // solver refuses the second, and the run ends with a fatal error instead of a verdict.
-  write("c.dom", "type A {\n  n : Int\n}\n\ntype B {\n  n : Int\n}\n\nbump (a : A)\n  ensure\n    up: a.n = old(a.n) + 1\n");
-  write("c.ser", "x : A\nx.n = 0\n@ 2\n-> x.n = 1\n");
-  Outcome r = run("c.dom c.ser");
+  // A solver that refuses the upload and ends: the run ends with a fatal error instead of
+  // a verdict.
+  write("refuse.sh", "#!/bin/sh\necho 'refuse: I do not take this' >&2\nexit 1\n");
+  ::chmod((dir + "/refuse.sh").c_str(), 0755);
+  write("s.dom", kStack);
+  write("s.ser", "s : Stack\ns.size = 0\n@ 2\n-> s.size = 1\n");
+  Outcome r = run("s.dom s.ser", dir + "/refuse.sh");
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(r.out, "");
-  EXPECT_NE(r.err.find("vorlax-solver: line 12: (define n::(-> A_ref int int)): \"n\" is already defined\n"),
-            std::string::npos)
-      << r.err;
-  EXPECT_NE(r.err.find("\nvorlax: "), std::string::npos) << r.err;
+  EXPECT_EQ(r.err.rfind("refuse: I do not take this\nvorlax: ", 0), 0u) << r.err;
+}
+
+TEST_F(E2E, NameClashEndsTheRunBeforeTheSolver) {
+  // Two structures with a field of the same name would give two definitions of one name.
+  write("c.dom", "type A {\n  n : Int\n}\n\ntype B {\n  n : Int\n}\n\nbump (a : A)\n  ensure\n    up: a.n = old(a.n) + 1\n");
+  write("c.ser", "x : A\nx.n = 0\n@ 2\n-> x.n = 1\n");
+  Outcome r = run("c.dom c.ser", dir + "/no-such-solver");
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.out, "");
+  EXPECT_EQ(r.err, "vorlax: name clash: field n of structure A (c.dom) and field n of structure B (c.dom) "
+                   "would both be named n in the solver's input; rename one of them\n");
+  EXPECT_EQ(slurp(dir + "/c.dom.lisp"), "");
+  EXPECT_FALSE(exists(dir + "/c.ser.lisp"));
 }
 
 TEST_F(E2E, UsageAndInputErrors) {

@@ -36,7 +36,7 @@ TEST(GoalSetup, DefinitionsThenInitialConditionsAtStepZero) {
   SerialGoal g;
   g.vars = {{"acc", structType("Account")}, {"n", IntType{}}, {"b", BoolType{}},
             {"r", DoubleType{}}, {"n", BoolType{}}};
-  g.values = {eq(accBalance, lit(0)), eq(old(accBalance), var("n")), add(var("n"), lit(1))};
+  g.values = {eq(accBalance, lit(0)), eq(old(accBalance), var("n")), eq(add(var("n"), lit(1)), lit(2))};
   g.goalSteps = 5;
   g.goalExpr = eq(accBalance, lit(10));
   EXPECT_EQ(setup(accountDomain(), g),
@@ -45,7 +45,7 @@ TEST(GoalSetup, DefinitionsThenInitialConditionsAtStepZero) {
                 "(define r::real)", "(define n::bool)",
                 "(assert (= (balance acc 0) 0))",
                 // old means step 0 as well; the repeated n is typed by its first declaration
-                "(assert (= (balance acc 0) n))", "(assert (+ n 1))"}));
+                "(assert (= (balance acc 0) n))", "(assert (= (+ n 1) 2))"}));
 }
 
 TEST(GoalSetup, EmptyGoalGivesNoCommands) {

@@ -145,7 +145,7 @@ TEST(TypecheckDomainText, MessagesAndTypedClauses) {
       {"type S { v: Bool }\n"
        "type S { v: Int }\n"
        "p(s: S[Int]) require r: s.v\n",
-       "ok\nr: Access (Var \"s\" S[Int]) \"v\" Int"},
+       "error\nclause r of procedure p has type Int, not Bool"},
       // nothing to check
       {"", "ok\n"},
       {"type S { v: Int }\np()\nf(): Int\n", "ok\n"},

@@ -398,6 +398,20 @@ Out between(State& st, T& out, O&& open, C&& close, P&& p) {
   return s.ok();
 }
 
+// ---- end of input ----
+// Succeeds only where no character is left; otherwise "unexpected 'c'", expecting
+// "end of input".
+inline Out eof(State& st) {
+  if (st.atEnd()) {
+    st.emptyError();
+    return Out::EmptyOk;
+  }
+  if (st.track)
+    st.err = Error{st.in.pos, {Message{MsgKind::Expect, "end of input"},
+                               Message{MsgKind::UnExpect, showCharLit(st.peek())}}};
+  return Out::EmptyErr;
+}
+
 // ---- rule 11: explicit unexpected, failure, success ----
 inline Out unexpected(State& st, std::string_view text) {
   st.errorAt(st.in.pos, MsgKind::UnExpect, std::string(text));

@@ -15,6 +15,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <pthread.h>
+
+#include <atomic>
 #include <cerrno>
 #include <cstring>
 #include <iostream>
@@ -70,6 +73,52 @@ void setNonBlocking(int fd) {
     fatal("cannot set up the pipe to the solver: " + errnoText(errno));
 }
 
+// ---------------------------------------------------------------------------------------
+// The running solvers: every child is ended when vorlax ends, whatever ends it. The table is
+// read by a signal handler, so it holds plain atomic process ids.
+
+constexpr int kMaxChildren = 16;
+std::atomic<pid_t> gChildren[kMaxChildren];
+const int kEndSignals[] = {SIGINT, SIGTERM, SIGHUP};
+
+void registerChild(pid_t pid) {
+  for (auto& slot : gChildren) {
+    pid_t none = 0;
+    if (slot.compare_exchange_strong(none, pid)) return;
+  }
+  kill(pid, SIGKILL);  // more solvers than a run ever starts: do not leave one behind
+  fatal("too many solver processes");
+}
+
+void forgetChild(pid_t pid) {
+  for (auto& slot : gChildren) {
+    pid_t p = pid;
+    if (slot.compare_exchange_strong(p, 0)) return;
+  }
+}
+
+void onEndSignal(int sig) {
+  for (auto& slot : gChildren) {
+    pid_t p = slot.load();
+    if (p > 0) kill(p, SIGKILL);
+  }
+  signal(sig, SIG_DFL);
+  raise(sig);
+}
+
+// Blocks the ending signals for as long as it lives, so that a child is never started
+// without being in the table.
+struct EndSignalsBlocked {
+  sigset_t old;
+  EndSignalsBlocked() {
+    sigset_t set;
+    sigemptyset(&set);
+    for (int s : kEndSignals) sigaddset(&set, s);
+    pthread_sigmask(SIG_BLOCK, &set, &old);
+  }
+  ~EndSignalsBlocked() { pthread_sigmask(SIG_SETMASK, &old, nullptr); }
+};
+
 // A started child with the parent's ends of its pipes (-1 where not captured).
 struct Child {
   pid_t pid = -1;
@@ -113,11 +162,20 @@ Child spawnChild(const std::string& path, const std::vector<std::string>& args,
   sigset_t defaults;
   sigemptyset(&defaults);
   sigaddset(&defaults, SIGPIPE);
+  for (int s : kEndSignals) sigaddset(&defaults, s);
   posix_spawnattr_setsigdefault(&attr, &defaults);
-  posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGDEF);
+  sigset_t none;
+  sigemptyset(&none);
+  posix_spawnattr_setsigmask(&attr, &none);
+  posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK);
 
   pid_t pid = -1;
-  int rc = posix_spawnp(&pid, path.c_str(), &actions, &attr, argv.data(), environ);
+  int rc;
+  {
+    EndSignalsBlocked blocked;
+    rc = posix_spawnp(&pid, path.c_str(), &actions, &attr, argv.data(), environ);
+    if (rc == 0) registerChild(pid);
+  }
   posix_spawn_file_actions_destroy(&actions);
   posix_spawnattr_destroy(&attr);
   if (rc != 0) {
@@ -287,6 +345,30 @@ struct PipeStreams {
 // ---------------------------------------------------------------------------------------
 // Process and upload.
 
+void endSolversOnSignals() {
+  struct sigaction sa {};
+  sa.sa_handler = onEndSignal;
+  sigemptyset(&sa.sa_mask);
+  for (int s : kEndSignals) sigaddset(&sa.sa_mask, s);
+  for (int s : kEndSignals) {
+    struct sigaction old {};
+    // a signal that the caller's parent chose to ignore stays ignored
+    if (sigaction(s, nullptr, &old) == 0 && old.sa_handler == SIG_IGN) continue;
+    sigaction(s, &sa, nullptr);
+  }
+}
+
+void endSolvers() {
+  for (auto& slot : gChildren) {
+    pid_t p = slot.exchange(0);
+    if (p <= 0) continue;
+    kill(p, SIGKILL);
+    int status;
+    while (waitpid(p, &status, 0) < 0 && errno == EINTR) {
+    }
+  }
+}
+
 YicesPipe createYicesPipe(const std::string& path, const std::vector<std::string>& extraArgs) {
   std::vector<std::string> args{"-i", "-e"};
   args.insert(args.end(), extraArgs.begin(), extraArgs.end());
@@ -436,6 +518,7 @@ ResY quickCheckYPrime(const std::string& path, const std::vector<std::string>& e
   int status;
   while (waitpid(c.pid, &status, 0) < 0 && errno == EINTR) {
   }
+  forgetChild(c.pid);
 
   if (!err.empty()) std::cerr << err << std::endl;
 

@@ -27,6 +27,13 @@ struct YicesPipe {
   pid_t process = -1;
 };
 
+// Every solver started here is ended with the run: endSolvers() kills and reaps those still
+// running (call it on every way out of the program), and after endSolversOnSignals() an
+// interrupt, termination or hang-up signal kills them before it ends the program with the
+// signal's usual status.
+void endSolvers();
+void endSolversOnSignals();
+
 // Starts `path -i -e extraArgs...`; fatal when it cannot be started.
 YicesPipe createYicesPipe(const std::string& path, const std::vector<std::string>& extraArgs);
 
