@@ -1,3 +1,9 @@
+#include <signal.h>
+#include <unistd.h>
+#ifdef __linux__
+#include <sys/prctl.h>
+#endif
+
 #include <fstream>
 #include <iostream>
 #include <sstream>
@@ -6,7 +12,22 @@
 
 namespace vxsolver {
 
+namespace {
+
+// The solver serves the process that started it: when that process is gone (killed, or
+// ended without closing the pipes), so is the solver, in the middle of a check too.
+void endWithParent() {
+#ifdef __linux__
+  pid_t parent = getppid();
+  prctl(PR_SET_PDEATHSIG, SIGKILL);
+  if (getppid() != parent) _exit(1);  // gone already, before the request took hold
+#endif
+}
+
+}  // namespace
+
 int solverMain(int argc, char** argv) {
+  endWithParent();
   std::string program = argc > 0 && argv[0] ? argv[0] : "vorlax-solver";
   if (auto slash = program.find_last_of('/'); slash != std::string::npos) program = program.substr(slash + 1);
   Options opt;
@@ -36,14 +57,14 @@ int solverMain(int argc, char** argv) {
   std::ios::sync_with_stdio(false);
   Session session(std::cout, std::cerr, opt, program);
   if (!file.empty()) {
-    std::ifstream in(file, std::ios::binary);
-    if (!in) {
-      std::cerr << program << ": cannot open \"" << file << "\"\n";
+    std::string text;
+    try {
+      text = readFileText(file);
+    } catch (const SolverError& e) {
+      std::cerr << program << ": " << e.what() << "\n";
       return 1;
     }
-    std::stringstream ss;
-    ss << in.rdbuf();
-    StringSource src(ss.str());
+    StringSource src(std::move(text));
     return session.run(src);
   }
   FdSource src(0, [&session] { session.flush(); });

@@ -1,5 +1,7 @@
 #include "ys_reader.hpp"
 
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cctype>
@@ -84,7 +86,33 @@ static bool isDelimiter(int c) {
 int Reader::get() {
   int c = src_.get();
   if (c >= 0 && raw_) raw_->push_back(static_cast<char>(c));
+  if (c == 0) throw SolverError("a NUL byte in the input");
   return c;
+}
+
+std::string readFileText(const std::string& file) {
+  int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) throw SolverError("cannot open \"" + file + "\": " + std::strerror(errno));
+  struct stat sb;
+  if (::fstat(fd, &sb) == 0 && S_ISDIR(sb.st_mode)) {
+    ::close(fd);
+    throw SolverError("cannot read \"" + file + "\": it is a directory");
+  }
+  std::string text;
+  char buf[1 << 16];
+  for (;;) {
+    ssize_t n = ::read(fd, buf, sizeof buf);
+    if (n == 0) break;
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      int err = errno;
+      ::close(fd);
+      throw SolverError("cannot read \"" + file + "\": " + std::strerror(err));
+    }
+    text.append(buf, static_cast<size_t>(n));
+  }
+  ::close(fd);
+  return text;
 }
 
 void Reader::skipSpace() {

@@ -78,11 +78,14 @@ struct SExp {
   std::string show() const;  // text form, for messages
 };
 
+// The whole text of a file; SolverError when it cannot be read (a directory included).
+std::string readFileText(const std::string& file);
+
 // The command reader over a source.
 class Reader {
  public:
   // Lists nest at most this deep; deeper text is refused rather than read.
-  static constexpr int kMaxDepth = 5000;
+  static constexpr int kMaxDepth = 150000;
 
   explicit Reader(CharSource& src) : src_(src) {}
   // Reads the next command: a parenthesised list. Returns nothing at the end of the

@@ -582,9 +582,9 @@ Val Translator::eval(const Expr& e, const EnvP& env) {
     ~Depth() { --d; }
   } depth(depth_);
   if (depth_ > kMaxExpansionDepth) {
-    std::string why = "expressions and the definitions they apply nest more than ";
+    std::string why = "the expression, with the bodies of the definitions it applies, nests more than ";
     why += std::to_string(kMaxExpansionDepth);
-    why += " deep (a recursive definition?)";
+    why += " levels deep, the most that this solver expands";
     throw SolverError(why);
   }
   switch (e.kind) {

@@ -84,8 +84,8 @@ class Translator {
 
   size_t quantifierExpansionLimit = 4096;
   // Expressions, with the bodies of the definitions they apply, nest at most this deep
-  // while a formula is expanded (the reader admits 5000 levels within one command).
-  static constexpr long kMaxExpansionDepth = 8000;
+  // while a formula is expanded (as deep as the reader admits within one command).
+  static constexpr long kMaxExpansionDepth = 150000;
 
  private:
   Val global(const std::string& name);
