@@ -141,3 +141,21 @@ TEST_F(Driver, DeepInputIsACleanFatal) {
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(r.err, program() + ": input nests too deeply (more than 10000 levels)\n");
 }
+
+TEST_F(Driver, TrailingTextEndsTheRunWithoutDumps) {
+  // a clause after a slip would be dropped without a word; the run ends instead
+  std::string dom = write("slip.dom", "type C { v : Int }\ninc (c : C)\n  require (c.v < 10)\n");
+  std::string ser = write("slip.ser", "c : C\n@ 1\n-> c.v = 1;\n");
+  std::string goodSer = write("good.ser", "c : C\n@ 1\n-> c.v = 1\n");
+  for (const auto& [d, s] : {std::pair{dom, ser}, std::pair{dom, goodSer}}) {
+    Outcome r = run("'" + d + "' '" + s + "'");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.err.rfind(program() + ": Error during parsing:\n(Left \"" + dom + "\" (line 3, column 11):\n"
+                          "unexpected '('\n", 0), 0u) << r.err;
+    EXPECT_NE(r.err.find(s == ser ? "Left \"" + ser + "\" (line 3, column 11):\nunexpected ';'\n" : "Right (SerialGoal"),
+              std::string::npos) << r.err;
+    EXPECT_NE(::access((d + ".lisp").c_str(), F_OK), 0) << "a dump was written";
+    EXPECT_NE(::access((s + ".lisp").c_str(), F_OK), 0) << "a dump was written";
+  }
+}

@@ -132,3 +132,44 @@ TEST(SerialFile, Grammar) {
   };
   for (const auto& c : cases) EXPECT_EQ(parseGoal(c.input), c.want) << c.input;
 }
+
+// Whatever the grammar of a file cannot read is an error at the first character it could
+// not read, not text that is dropped: slips that would otherwise lose clauses or items.
+TEST(WholeFiles, TrailingTextIsAParseError) {
+  const std::string counter = "type C { v : Int }\ninc (c : C)\n";
+  const std::string items = "expecting \"type\", identifier or end of input";
+  const Case domains[] = {
+      {counter + "  require (c.v < 10)\n", "(line 3, column 11):\nunexpected '('\n" + items},
+      {counter + "  require { r: c.v < 10 }\n", "(line 3, column 11):\nunexpected '{'\n" + items},
+      {"type C { v : Int }\ninc (c : C) {\n  require r: c.v < 10\n}\n",
+       "(line 2, column 13):\nunexpected '{'\n" + items},
+      {counter + "  require r: c.v < 10;\n  ensure e: c.v = 1\n", "(line 3, column 22):\nunexpected ';'\n" + items},
+      {counter + "  ensure e: c.v = 1\n  require r: c.v < 10\n",
+       "(line 4, column 3):\nunexpected reserved word \"require\" or 'r'\n"
+       "expecting \"type\", letter or digit or end of input"},
+      {counter + "  require r: c.v == 10\n", "(line 3, column 18):\nunexpected '='\n" + items},
+      {"# a comment\n" + counter, "(line 1, column 1):\nunexpected '#'\n" + items},
+      {"// a comment\n" + counter, "(line 1, column 1):\nunexpected '/'\n" + items},
+      // white space and comments may follow the last item
+      {counter + "-- the end\n{- and a {- nested -} block -}\n  \n", "ok"},
+  };
+  for (const Case& c : domains) {
+    auto r = parser::parseDomain("d.dom", c.input);
+    EXPECT_EQ(r.ok ? "ok" : parsing::showParseFailure(r.failure),
+              c.want == "ok" ? c.want : "\"d.dom\" " + c.want)
+        << c.input;
+  }
+  const std::string relations = "operator, \"<=\", \"<\", \"=\", \"/=\", \">\", \">=\" or end of input";
+  const Case goals[] = {
+      {"c : C\n@ 1\n-> c.v = 1;\n", "(line 3, column 11):\nunexpected ';'\nexpecting digit, " + relations},
+      {"c : C\n@ 1\n-> c.v = 1\n-> c.v = 2\n", "(line 4, column 1):\nunexpected '>' or '-'\nexpecting " + relations},
+      {"c : C\n@ 1\n-> c.v = 1 c.v = 2\n", "(line 3, column 12):\nunexpected 'c'\nexpecting " + relations},
+      {"c : C\n@ 1\n-> c.v = 1 -- done\n{- end -}\n", "ok"},
+  };
+  for (const Case& c : goals) {
+    auto r = parseSerialGoal("g.ser", c.input);
+    EXPECT_EQ(r.ok ? "ok" : parsing::showParseFailure(r.failure),
+              c.want == "ok" ? c.want : "\"g.ser\" " + c.want)
+        << c.input;
+  }
+}

@@ -114,5 +114,35 @@ TEST(GoalAssert, Failures) {
   }
 }
 
+TEST(Conditions, MustBeOfTypeBool) {
+  // A condition of another type would reach the solver as an assertion it must refuse.
+  struct Case {
+    std::vector<ExprP> values;
+    ExprP goal;
+    std::string want;
+  };
+  const Case cases[] = {
+      {{accBalance}, nullptr, "initial condition 1 has type Int, not Bool"},
+      {{eq(accBalance, lit(0)), add(accBalance, lit(1))}, nullptr, "initial condition 2 has type Int, not Bool"},
+      {{}, lit(1), "the goal has type Int, not Bool"},
+      {{}, add(old(accBalance), lit(10)), "the goal has type Int, not Bool"},
+      {{eq(accBalance, lit(0))}, eq(accBalance, lit(1)), ""},
+  };
+  for (const Case& c : cases) {
+    SerialGoal g;
+    g.vars = {{"acc", structType("Account")}};
+    g.values = c.values;
+    g.goalExpr = c.goal;
+    std::string got;
+    try {
+      goalSetup(accountDomain(), g, [](const y::CmdY&) {});
+      if (c.goal) goalAssert(accountDomain(), g, 1);
+    } catch (const Fatal& e) {
+      got = e.message;
+    }
+    EXPECT_EQ(got, c.want);
+  }
+}
+
 }  // namespace
 }  // namespace vorlax

@@ -146,6 +146,12 @@ TEST(TypecheckDomainText, MessagesAndTypedClauses) {
        "type S { v: Int }\n"
        "p(s: S[Int]) require r: s.v\n",
        "error\nclause r of procedure p has type Int, not Bool"},
+      // every clause is a condition
+      {"p(x: Int) require r: x + 1\n", "error\nclause r of procedure p has type Int, not Bool"},
+      {"p(d: Double) require r: d = d ensure e: d\n", "error\nclause e of procedure p has type Double, not Bool"},
+      {"type S { n: S }\np(s: S) ensure e: s.n\n", "error\nclause e of procedure p has type S, not Bool"},
+      {"f(x: Int): Int require r: x ensure e: Result = x\n", "error\nclause r of function f has type Int, not Bool"},
+      {"f(x: Int): Int ensure e: Result\n", "error\nclause e of function f has type Int, not Bool"},
       // nothing to check
       {"", "ok\n"},
       {"type S { v: Int }\np()\nf(): Int\n", "ok\n"},
