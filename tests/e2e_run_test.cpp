@@ -299,3 +299,38 @@ TEST_F(E2E, ShopSale) {
 }
 
 }  // namespace
+
+TEST_F(E2E, LongChainsAndDeepNestingRunThrough) {
+  // A chain of operators is no nesting, and deep parentheses are read up to their bound:
+  // each of these reaches the solver and back.
+  auto join = [](const std::string& term, const std::string& op, int n) {
+    std::string out = term;
+    for (int i = 1; i < n; ++i) out += op + term;
+    return out;
+  };
+  auto nest = [](const std::string& open, const std::string& inner, int n) {
+    std::string out;
+    for (int i = 0; i < n; ++i) out += open;
+    out += inner;
+    out.append(n, ')');
+    return out;
+  };
+  write("c.dom", "type C {\n  v : Int\n}\n\ninc (c : C)\n  require\n    small: " + join("c.v", " + ", 2000) +
+                     " < 10\n  ensure\n    up: c.v = old(c.v) + 1\n");
+  struct Case {
+    std::string goal, out;
+  };
+  const Case cases[] = {
+      {join("c.v >= 0", " and ", 1000) + " and c.v = 1", "inc (c)\n\n"},
+      {nest("(", "c.v = 1", 10000), "inc (c)\n\n"},
+      {nest("not (", "c.v /= 1", 9999), "inc (c)\n\n"},
+      // the requirement reads c.v 2000 times: c.v = 0 allows a call, c.v = 1 does not
+      {"c.v = 2", "Unsatisfiable\n"},
+  };
+  for (const Case& c : cases) {
+    write("c.ser", "c : C\nc.v = 0\n@ 2\n-> " + c.goal + "\n");
+    Outcome r = run("c.dom c.ser");
+    EXPECT_EQ(r.status, 0) << r.err.substr(0, 300);
+    EXPECT_EQ(r.out, c.out) << c.goal.substr(0, 40);
+  }
+}
