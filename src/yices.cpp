@@ -65,9 +65,18 @@ bool someParameterOf(const std::vector<ast::Procedure>& procs, bool (*is)(const 
   return false;
 }
 
+// A list walked backwards (plain reverse iterators: clang 14 cannot instantiate the
+// standard library's range views).
 template <class L>
-auto fileOrder(const L& list) {
-  return std::ranges::reverse_view(list);  // the domain's lists are in reverse file order
+struct Backwards {
+  const L& list;
+  auto begin() const { return list.rbegin(); }
+  auto end() const { return list.rend(); }
+};
+
+template <class L>
+Backwards<L> fileOrder(const L& list) {
+  return {list};  // the domain's lists are in reverse file order
 }
 
 // The names of the encoding and of every global declaration of the domain, without the
