@@ -78,6 +78,21 @@ struct SExp {
   std::string show() const;  // text form, for messages
 };
 
+// Built with AddressSanitizer? Its runtime cannot unwind an exception through a stack of
+// more than 64 MB, so a sanitized build keeps its nesting bounds within that.
+#if defined(__SANITIZE_ADDRESS__)
+#define VXSOLVER_SANITIZED 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define VXSOLVER_SANITIZED 1
+#endif
+#endif
+#ifdef VXSOLVER_SANITIZED
+inline constexpr long kNestingBound = 5000;
+#else
+inline constexpr long kNestingBound = 150000;
+#endif
+
 // The whole text of a file; SolverError when it cannot be read (a directory included).
 std::string readFileText(const std::string& file);
 
@@ -85,7 +100,7 @@ std::string readFileText(const std::string& file);
 class Reader {
  public:
   // Lists nest at most this deep; deeper text is refused rather than read.
-  static constexpr int kMaxDepth = 150000;
+  static constexpr int kMaxDepth = kNestingBound;
 
   explicit Reader(CharSource& src) : src_(src) {}
   // Reads the next command: a parenthesised list. Returns nothing at the end of the

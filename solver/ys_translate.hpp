@@ -85,7 +85,7 @@ class Translator {
   size_t quantifierExpansionLimit = 4096;
   // Expressions, with the bodies of the definitions they apply, nest at most this deep
   // while a formula is expanded (as deep as the reader admits within one command).
-  static constexpr long kMaxExpansionDepth = 150000;
+  static constexpr long kMaxExpansionDepth = kNestingBound;
 
  private:
   Val global(const std::string& name);

@@ -5,7 +5,7 @@
 
 namespace vorlax::parser {
 
-using parsing::DepthGuard;
+using parsing::NestingGuard;
 using parsing::Error;
 using parsing::Seq;
 using lexer::Reserved;
@@ -24,7 +24,8 @@ Out keywordType(State& st, Type& out, std::string_view word, Type t) {
 
 Out typeArgs(State& st, std::vector<Type>& out) {
   return lexer::squares(st, out, [](State& s, std::vector<Type>& v) {
-    DepthGuard guard(s);
+    NestingGuard guard(s);
+    if (!guard.ok()) return Out::ConsumedErr;
     return parsing::sepBy(s, v, typeP, lexer::comma);
   });
 }
@@ -107,7 +108,8 @@ Out termResult(State& st, DE& out) { return termToken(st, out, Reserved{"Result"
 
 Out callArgs(State& st, std::vector<DE>& out) {
   return lexer::parens(st, out, [](State& s, std::vector<DE>& v) {
-    DepthGuard guard(s);
+    NestingGuard guard(s);
+    if (!guard.ok()) return Out::ConsumedErr;
     return parsing::sepBy(s, v, exprD, lexer::comma);
   });
 }
@@ -144,7 +146,8 @@ Out termVar(State& st, DE& out) {
 
 Out termParens(State& st, DE& out) {
   return lexer::parens(st, out, [](State& s, DE& e) {
-    DepthGuard guard(s);
+    NestingGuard guard(s);
+    if (!guard.ok()) return Out::ConsumedErr;
     return exprD(s, e);
   });
 }

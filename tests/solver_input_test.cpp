@@ -13,6 +13,7 @@
 #include <thread>
 
 #include "file_support.hpp"
+#include "ys_reader.hpp"
 
 namespace {
 
@@ -80,6 +81,21 @@ TEST_F(SolverInput, WhatCannotBeReadAndWhatIsShown) {
     EXPECT_EQ(status, 1) << c.file;
     EXPECT_EQ(err, c.err) << c.file;
   }
+}
+
+TEST_F(SolverInput, NestingIsBounded) {
+  std::string nots;
+  for (int i = 0; i < vxsolver::Reader::kMaxDepth; ++i) nots += "(not ";
+  write("deep.ys", "(define p::bool)\n(assert " + nots + "p" + std::string(vxsolver::Reader::kMaxDepth + 1, ')') +
+                       "\n(check)\n");
+  auto [status, err] = run("deep.ys");
+  EXPECT_EQ(status, 1);
+  const std::string start = "vorlax-solver: input line 2: (assert (not (not (not";
+  const std::string end = " ...: parentheses nested more than " + std::to_string(vxsolver::Reader::kMaxDepth) + " deep\n";
+  EXPECT_EQ(err.rfind(start, 0), 0u) << err.substr(0, 200);
+  ASSERT_GE(err.size(), end.size());
+  EXPECT_EQ(err.substr(err.size() - end.size()), end);
+  EXPECT_LE(err.size(), start.size() + 80 + end.size());
 }
 
 // The solver stops by itself, in the middle of reading, when the process that started it

@@ -75,8 +75,9 @@ struct State {
   const char* end;
   bool track = false;  // build error messages?
   Error err;           // error of the last outcome (meaningful only when track)
-  int depth = 0;       // nesting of recursive rules (see DepthGuard)
+  int depth = 0;       // nesting of recursive rules (see DepthGuard, NestingGuard)
   int maxDepth = 1000;
+  bool tooDeep = false;  // a NestingGuard went past maxDepth
 
   bool atEnd() const { return in.cur == end; }
   unsigned char peek() const { return static_cast<unsigned char>(*in.cur); }
@@ -98,6 +99,10 @@ struct State {
   }
 };
 
+[[noreturn]] inline void nestsTooDeeply(int maxDepth) {
+  fatal("input nests too deeply (more than " + std::to_string(maxDepth) + " levels)");
+}
+
 // Bounds the recursion of a grammar: a rule that can nest (parenthesised expressions,
 // nested forms) holds a guard while it runs. Past st.maxDepth the run ends with a clean
 // fatal error instead of overflowing the stack.
@@ -106,12 +111,29 @@ struct DepthGuard {
   explicit DepthGuard(State& s) : st(s) {
     if (++st.depth > st.maxDepth) {
       --st.depth;
-      fatal("input nests too deeply (more than " + std::to_string(st.maxDepth) + " levels)");
+      nestsTooDeeply(st.maxDepth);
     }
   }
   ~DepthGuard() { --st.depth; }
   DepthGuard(const DepthGuard&) = delete;
   DepthGuard& operator=(const DepthGuard&) = delete;
+};
+
+// The same bound for grammars that nest very deeply, without an exception thrown from the
+// depth: past st.maxDepth the guard is not ok(), its rule fails at once, and so does every
+// nesting rule after it; runParser raises the fatal error once the parse has come back up.
+// (Unwinding a very deep stack by an exception is beyond what some sanitizers handle.)
+struct NestingGuard {
+  State& st;
+  explicit NestingGuard(State& s) : st(s) {
+    if (st.tooDeep || ++st.depth > st.maxDepth) st.tooDeep = true;
+  }
+  bool ok() const { return !st.tooDeep; }
+  ~NestingGuard() {
+    if (!st.tooDeep) --st.depth;
+  }
+  NestingGuard(const NestingGuard&) = delete;
+  NestingGuard& operator=(const NestingGuard&) = delete;
 };
 
 // The value type of a parser callable: the type of its second parameter.
@@ -449,6 +471,7 @@ Result<value_of<P>> runParser(P&& p, std::string_view source, std::string_view t
     st.maxDepth = maxDepth;
     T v{};
     Out o = p(st, v);
+    if (st.tooDeep) nestsTooDeeply(maxDepth);
     if (isOk(o)) {
       r.ok = true;
       r.value = std::move(v);
