@@ -76,20 +76,24 @@ template <class Node>
   return DE{ast::mk(std::move(node)), d};
 }
 
-std::int32_t wrap32(const mpz_class& v) {
-  mpz_class r;
-  mpz_fdiv_r_2exp(r.get_mpz_t(), v.get_mpz_t(), 32);
-  return static_cast<std::int32_t>(static_cast<std::uint32_t>(r.get_ui()));
-}
 
 Out exprD(State& st, DE& out);
 
 // ---- term ----
 
+// An Int literal is a 32-bit integer: one outside that range is an error where it stands,
+// not a value taken modulo 2^32.
 Out termInteger(State& st, DE& out) {
   mpz_class v;
+  const parsing::Pos start = st.in.pos;
   Out o = lexer::integer(st, v);
-  if (isOk(o)) out = build(st, ast::LitInt{wrap32(v)}, 0);
+  if (!isOk(o)) return o;
+  if (!v.fits_sint_p() || v > INT32_MAX || v < INT32_MIN) {
+    st.errorAt(start, parsing::MsgKind::Message,
+               "the integer " + v.get_str() + " does not fit in Int (-2147483648 to 2147483647)");
+    return Out::ConsumedErr;
+  }
+  out = build(st, ast::LitInt{static_cast<std::int32_t>(v.get_si())}, 0);
   return o;
 }
 

@@ -126,7 +126,33 @@ void checkParams(const NameTable& globals, const ast::Domain& dom, const ast::Pr
   }
 }
 
+// A structure type names a structure of the domain: the encoding declares no other.
+void requireKnownType(const ast::Domain& dom, const Type& t, const std::string& what) {
+  const StructType* s = t.as<StructType>();
+  if (!s) return;
+  for (const Struct& st : dom.domStructs)
+    if (st.structName == s->name) return;
+  fatal(what + " has type " + showType(t) + ", which is not a structure of the domain");
+}
+
+void requireKnownTypes(const ast::Domain& dom, const std::string& in) {
+  for (const Struct& st : fileOrder(dom.domStructs))
+    for (const Decl& f : st.structDecls)
+      requireKnownType(dom, f.declType, "field " + f.declName + " of structure " + st.structName + " (" + in + ")");
+  auto procs = [&](const std::vector<ast::Procedure>& ps, const char* kind) {
+    for (const auto& p : fileOrder(ps)) {
+      for (const Decl& d : p.prcdArgs)
+        requireKnownType(dom, d.declType,
+                         "parameter " + d.declName + " of " + kind + " " + p.prcdName + " (" + in + ")");
+      requireKnownType(dom, p.prcdResult, std::string(kind) + " " + p.prcdName + " (" + in + ")");
+    }
+  };
+  procs(dom.domFuncs, "function");
+  procs(dom.domProcs, "procedure");
+}
+
 NameTable allNames(const ast::Domain& dom, const std::string& in) {
+  requireKnownTypes(dom, in);
   NameTable t = bodyNames(dom, in);
   for (const auto& f : fileOrder(dom.domFuncs)) checkParams(t, dom, f, "function", in);
   for (const auto& p : fileOrder(dom.domProcs)) checkParams(t, dom, p, "procedure", in);
@@ -147,7 +173,11 @@ void checkDomainNames(const ast::Domain& dom, const std::string& domainFile) {
 void checkGoalNames(const ast::Domain& dom, const std::vector<Decl>& goalVars,
                     const std::string& domainFile, const std::string& serialFile) {
   NameTable t = allNames(dom, domainFile);
-  for (const Decl& v : goalVars) t.add(v.declName, "goal variable " + v.declName + " (" + serialFile + ")");
+  for (const Decl& v : goalVars) {
+    const std::string origin = "goal variable " + v.declName + " (" + serialFile + ")";
+    requireKnownType(dom, v.declType, origin);
+    t.add(v.declName, origin);
+  }
 }
 
 // ---------------------------------------------------------------------------------------

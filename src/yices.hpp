@@ -47,7 +47,8 @@ std::string argSelStr(const Type& t);
 // language, and so do the words of that language. Two declarations that would get one
 // name (two fields of one name, a field named idx, a structure named ALL, a parameter
 // named like a field its body reads ...) end the run with a fatal error naming both and
-// the file they come from, before any command is produced.
+// the file they come from, before any command is produced; so does a structure type that
+// names no structure of the domain.
 void checkDomainNames(const ast::Domain& dom, const std::string& domainFile);
 // The goal variables against each other and against every name of the domain's encoding.
 void checkGoalNames(const ast::Domain& dom, const std::vector<Decl>& goalVars,

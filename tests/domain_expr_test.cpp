@@ -68,6 +68,10 @@ TEST(ExprGrammar, WordOperatorsAndPrefixes) {
   for (const auto& c : cases) EXPECT_EQ(parse(c.input), c.want) << c.input;
 }
 
+std::string kTooBig(const std::string& n) {
+  return "the integer " + n + " does not fit in Int (-2147483648 to 2147483647)";
+}
+
 TEST(ExprGrammar, SignsAndIntegers) {
   const Case cases[] = {
       {"-5", "ok Neg (5) | "},
@@ -75,11 +79,12 @@ TEST(ExprGrammar, SignsAndIntegers) {
       {"old -1", "ok Old (-1) | "},
       {"+5", "ok 5 | "},
       {"2147483647", "ok 2147483647 | "},
-      {"2147483648", "ok -2147483648 | "},
-      {"4294967296", "ok 0 | "},
-      {"4294967297", "ok 1 | "},
-      {"4294967301", "ok 5 | "},
-      {"- 4294967295", "ok Neg (-1) | "},
+      // beyond 32 bits a literal is an error, not a value modulo 2^32
+      {"2147483648", "error \"t\" (line 1, column 1):\n" + kTooBig("2147483648")},
+      {"0x100000000", "error \"t\" (line 1, column 1):\n" + kTooBig("4294967296")},
+      {"- 4294967295", "error \"t\" (line 1, column 3):\n" + kTooBig("4294967295")},
+      {"x = -2147483648", "error \"t\" (line 1, column 6):\n" + kTooBig("2147483648")},
+      {"-2147483647 - 1", "ok (Neg (2147483647)) Sub (1) | "},
       {"0x7fffffff + 1", "ok (2147483647) Add (1) | "},
       {"x=-1", "ok x | =-1"},
       {"a*-b", "ok a | *-b"},

@@ -96,6 +96,24 @@ TEST(EncodedNames, ClashesNameBothDeclarations) {
   for (const Case& c : cases) EXPECT_EQ(clashOf(c.dom, c.ser), c.want) << c.what;
 }
 
+TEST(EncodedNames, TypesNameStructuresOfTheDomain) {
+  const std::string counter = "type C { v : Int }\n";
+  auto unknown = [](const std::string& what, const std::string& type) {
+    return what + " has type " + type + ", which is not a structure of the domain";
+  };
+  struct Case {
+    std::string dom, ser, want;
+  };
+  const Case cases[] = {
+      {"type C { v : Int w : Foo }\n", "", unknown("field w of structure C (d.dom)", "Foo")},
+      {counter + "inc (c : C, d : Bar)\n", "", unknown("parameter d of procedure inc (d.dom)", "Bar")},
+      {counter + "f (x : Int) : Baz\n  ensure r: Result = null\n", "", unknown("function f (d.dom)", "Baz")},
+      {counter, "x : Foo\n@ 1\n-> True\n", unknown("goal variable x (g.ser)", "Foo")},
+      {counter + "inc (c : C[Int])\n", "x : C\n@ 1\n-> True\n", ""},
+  };
+  for (const Case& c : cases) EXPECT_EQ(clashOf(c.dom, c.ser), c.want) << c.dom;
+}
+
 TEST(EncodedNames, NamesThatDoNotMeetPass) {
   const char* fine[][2] = {
       // a parameter may share its name with another procedure, its tag, or a goal variable

@@ -120,8 +120,9 @@ TEST(TypecheckDomainText, MessagesAndTypedClauses) {
        "error\n(Var \"x\" Int,Var \"d\" Double) are unsuitable arguments for Lte"},
       {"p(x: Int) require r: x = - -5\n",
        "ok\nr: BinOpExpr (RelOp Eq notype) (Var \"x\" Int) (UnOpExpr Neg (LitInt (-5)) Int) Bool"},
-      {"p(x: Int) require r: x = 2147483648\n",
-       "ok\nr: BinOpExpr (RelOp Eq notype) (Var \"x\" Int) (LitInt (-2147483648)) Bool"},
+      {"p(x: Int) require r: x = -2147483647 - 1\n",
+       "ok\nr: BinOpExpr (RelOp Eq notype) (Var \"x\" Int) (BinOpExpr Sub (UnOpExpr Neg (LitInt 2147483647) Int) "
+       "(LitInt 1) Int) Bool"},
       {"p(x: Int) require r: not x\n", "error\n(Var \"x\" Int) is an unsuitable argument for Not"},
       {"p(b: Bool) require r: -b = b\n", "error\n(Var \"b\" Bool) is an unsuitable argument for Neg"},
       // names and fields
