@@ -14,21 +14,14 @@
 #include <thread>
 
 #include "file_support.hpp"
+#include "process_support.hpp"
 
 namespace {
 
 namespace fs = std::filesystem;
 using vorlax::testing_support::slurp;
+using vorlax::testing_support::running;
 using Clock = std::chrono::steady_clock;
-
-// Whether the process runs: it exists and has not ended (an ended process that nobody
-// reaps stays as a zombie).
-bool running(pid_t pid) {
-  if (::kill(pid, 0) != 0) return false;
-  std::string stat = slurp("/proc/" + std::to_string(pid) + "/stat");
-  auto close = stat.rfind(')');
-  return close == std::string::npos || close + 2 >= stat.size() || stat[close + 2] != 'Z';
-}
 
 // The running processes whose environment holds the text `mark`.
 int processesMarked(const std::string& mark) {

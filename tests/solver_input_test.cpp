@@ -13,21 +13,14 @@
 #include <thread>
 
 #include "file_support.hpp"
+#include "process_support.hpp"
 #include "ys_reader.hpp"
 
 namespace {
 
 namespace fs = std::filesystem;
 using vorlax::testing_support::slurp;
-
-// Whether the process runs: it exists and has not ended (an ended child of a parent that
-// does not reap it stays as a zombie).
-bool running(pid_t pid) {
-  if (::kill(pid, 0) != 0) return false;
-  std::string stat = slurp("/proc/" + std::to_string(pid) + "/stat");
-  auto close = stat.rfind(')');
-  return close == std::string::npos || close + 2 >= stat.size() || stat[close + 2] != 'Z';
-}
+using vorlax::testing_support::running;
 
 class SolverInput : public ::testing::Test {
  protected:
