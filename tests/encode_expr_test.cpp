@@ -5,6 +5,8 @@
 #include <vector>
 
 #include "fatal.hpp"
+#include "parser.hpp"
+#include "parsing/large_stack.hpp"
 #include "yices.hpp"
 
 namespace vorlax {
@@ -118,6 +120,19 @@ TEST(ExprY, Failures) {
   };
   for (const auto& c : cases)
     expectFatal([&] { exprY(preIdx, postIdx, *c.expr); }, c.prefix);
+}
+
+TEST(ExprY, TheDeepestTreeTranslatesPrintsAndIsReleased) {
+  // A chain of operators as deep as the parser admits, on the stack that a run has.
+  std::size_t size = 0;
+  parsing::runWithLargeStack([&] {
+    TExprP e = av;
+    for (int i = 1; i < parser::kMaxTreeDepth; ++i) e = bin(BinOp{BinOp::Add}, e, av);
+    y::ExpYP t = exprY(preIdx, postIdx, *e);
+    e.reset();
+    size = y::showExpY(*t).size();
+  });
+  EXPECT_EQ(size, 20u * parser::kMaxTreeDepth - 5u);  // "(v a (+ idx 1))", then "(+ " .. " (v a (+ idx 1)))" a level
 }
 
 TEST(BasicTypeY, DomainTypes) {
