@@ -96,7 +96,12 @@ int run(const std::vector<std::string>& args) {
 int runProgram(const std::string& program, const std::vector<std::string>& args) {
   try {
     int status = 0;
-    parsing::runWithLargeStack([&] { status = run(args); });
+    // The ending signals are taken only by the thread of the run, which starts the solver.
+    yices::setEndSignalsBlocked(true);
+    parsing::runWithLargeStack([&] {
+      yices::setEndSignalsBlocked(false);
+      status = run(args);
+    });
     return status;
   } catch (const vorlax::Fatal& f) {
     return vorlax::reportFatal(program, f.message);
@@ -115,5 +120,6 @@ int main(int argc, char** argv) {
   int status = runProgram(program, args);
   std::cout.flush();
   yices::endSolvers();
+  yices::setEndSignalsBlocked(false);  // one that came meanwhile ends the program now
   return status;
 }

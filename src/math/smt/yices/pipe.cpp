@@ -106,14 +106,20 @@ void onEndSignal(int sig) {
   raise(sig);
 }
 
-// Blocks the ending signals for as long as it lives, so that a child is never started
-// without being in the table.
+sigset_t endSignalSet() {
+  sigset_t set;
+  sigemptyset(&set);
+  for (int s : kEndSignals) sigaddset(&set, s);
+  return set;
+}
+
+// Blocks the ending signals on this thread for as long as it lives, so that a child is
+// never started without being in the table (the thread that starts solvers is the only
+// one that takes these signals, see setEndSignalsBlocked).
 struct EndSignalsBlocked {
   sigset_t old;
   EndSignalsBlocked() {
-    sigset_t set;
-    sigemptyset(&set);
-    for (int s : kEndSignals) sigaddset(&set, s);
+    sigset_t set = endSignalSet();
     pthread_sigmask(SIG_BLOCK, &set, &old);
   }
   ~EndSignalsBlocked() { pthread_sigmask(SIG_SETMASK, &old, nullptr); }
@@ -356,6 +362,11 @@ void endSolversOnSignals() {
     if (sigaction(s, nullptr, &old) == 0 && old.sa_handler == SIG_IGN) continue;
     sigaction(s, &sa, nullptr);
   }
+}
+
+void setEndSignalsBlocked(bool blocked) {
+  sigset_t set = endSignalSet();
+  pthread_sigmask(blocked ? SIG_BLOCK : SIG_UNBLOCK, &set, nullptr);
 }
 
 void endSolvers() {

@@ -33,6 +33,10 @@ struct YicesPipe {
 // signal's usual status.
 void endSolvers();
 void endSolversOnSignals();
+// Blocks (or unblocks) those signals on the calling thread. A program that starts solvers
+// on one thread blocks them on every other, so that a signal never finds a solver
+// started but not yet known.
+void setEndSignalsBlocked(bool blocked);
 
 // Starts `path -i -e extraArgs...`; fatal when it cannot be started.
 YicesPipe createYicesPipe(const std::string& path, const std::vector<std::string>& extraArgs);
