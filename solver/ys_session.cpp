@@ -3,7 +3,10 @@
 #include <pthread.h>
 
 #include <algorithm>
+#include <chrono>
+#include <condition_variable>
 #include <fstream>
+#include <mutex>
 #include <iostream>
 #include <sstream>
 #include <unordered_map>
@@ -41,9 +44,18 @@ void Output::flush() { os_.flush(); }
 
 // ---------------------------------------------------------------- session
 
+// The configuration of the side and the fresh solver: relevancy filtering (Z3's
+// default) and the simplex-based arithmetic solver, which on sums of bounded steps
+// refutes deep searches several times faster than the default one.
+SideSolver::SideSolver() : solver(ctx) {
+  z3::params p(ctx);
+  p.set("smt.arith.solver", 2u);
+  solver.set(p);
+}
+
 Session::Session(std::ostream& out, std::ostream& err, Options opt, std::string program)
     : g_(ctx_), checker_(g_), builder_(g_, checker_), tr_(g_), solver_(ctx_), out_(out), err_(err), opt_(opt),
-      program_(std::move(program)) {
+      program_(std::move(program)), side_(std::make_unique<SideSolver>()) {
   // Every atom of the step formulas takes part in the search; the refutations of the
   // early attempts of a search go markedly faster without relevancy filtering.
   z3::params p(ctx_);
@@ -51,25 +63,51 @@ Session::Session(std::ostream& out, std::ostream& err, Options opt, std::string 
   solver_.set(p);
 }
 
+void Session::addToSolvers(const z3::expr& f) {
+  solver_.add(f);
+  sideQueue_.push_back(f);
+}
+
 Session::~Session() = default;
 
 std::string Session::lastAssertion() const { return last_ ? last_->to_string() : std::string(); }
 
+// A message with its control characters other than line ends written as \\xNN.
+static std::string printable(const std::string& s) {
+  static const char hex[] = "0123456789abcdef";
+  std::string t;
+  for (char ch : s) {
+    unsigned char c = static_cast<unsigned char>(ch);
+    if ((c < 32 && c != '\n') || c == 127) {
+      t += "\\x";
+      t += hex[c >> 4];
+      t += hex[c & 15];
+    } else {
+      t += ch;
+    }
+  }
+  return t;
+}
+
+// The start of a command for a message: one line, blanks collapsed, at most about 80
+// characters.
 static std::string clip(const std::string& s) {
+  constexpr size_t kShown = 80;
   std::string t;
   bool space = false;
-  for (char c : s) {  // one line, blanks collapsed
+  for (char ch : s) {
+    unsigned char c = static_cast<unsigned char>(ch);
     bool ws = c == ' ' || (c >= 9 && c <= 13);
     if (ws) {
       space = !t.empty();
       continue;
     }
+    if (t.size() >= kShown) return printable(t) + " ...";
     if (space) t += ' ';
     space = false;
-    t += c;
+    t += ch;
   }
-  if (t.size() > 400) t = t.substr(0, 400) + " ...";
-  return t;
+  return printable(t);  // no NUL either, which would end the message
 }
 
 int Session::runCommands(CharSource& src, bool interactive, const std::string& where) {
@@ -95,11 +133,11 @@ int Session::runCommands(CharSource& src, bool interactive, const std::string& w
       }
     } catch (const SolverError& e) {
       out_.endCommand();
-      throw SolverError(where + "line " + std::to_string(line) + ": " + (raw.empty() ? "" : clip(raw) + ": ") +
+      throw SolverError(where + "input line " + std::to_string(line) + ": " + (raw.empty() ? "" : clip(raw) + ": ") +
                         e.what());
     } catch (const z3::exception& e) {
       out_.endCommand();
-      throw SolverError(where + "line " + std::to_string(line) + ": " + (raw.empty() ? "" : clip(raw) + ": ") +
+      throw SolverError(where + "input line " + std::to_string(line) + ": " + (raw.empty() ? "" : clip(raw) + ": ") +
                         "the Z3 library failed: " + e.msg());
     }
   }
@@ -112,7 +150,7 @@ int Session::runHere(CharSource& src) {
   } catch (const std::exception& e) {
     out_.endLine();
     out_.flush();
-    err_ << program_ << ": " << e.what() << "\n";
+    err_ << program_ << ": " << printable(e.what()) << "\n";
     err_.flush();
     return 1;
   }
@@ -123,7 +161,7 @@ namespace {
 // Reading, checking and expanding commands recurse over their nesting, so the session
 // runs on a thread whose stack has room for every depth that the reader and the
 // expansion of definitions admit.
-constexpr size_t kStackBytes = size_t(1) << 30;
+constexpr size_t kStackBytes = size_t(4) << 30;
 
 struct RunCall {
   Session* session;
@@ -195,7 +233,7 @@ bool Session::execute(const SExp& cmd) {
     z3::expr f = tr_.formula(*e);
     long id = nextRetractId_++;
     z3::expr ind = ctx_.bool_const(("assert+!" + std::to_string(id)).c_str());
-    solver_.add(guarded(z3::implies(ind, f)));
+    addToSolvers(guarded(z3::implies(ind, f)));
     g_.cur.retractables.push_back(Retractable{id, ind, f, weight, false});
     last_ = f;
     status_ = "unknown";
@@ -232,7 +270,7 @@ bool Session::execute(const SExp& cmd) {
     if (g_.saved.empty()) throw SolverError("\"pop\" without a matching \"push\"");
     g_.cur = std::move(g_.saved.back());
     g_.saved.pop_back();
-    solver_.add(!scopes_.back());  // what the scope asserted is off for good
+    addToSolvers(!scopes_.back());  // what the scope asserted is off for good
     scopes_.pop_back();
     tr_.clearMemo();
     status_ = "unknown";
@@ -247,6 +285,8 @@ bool Session::execute(const SExp& cmd) {
   } else if (kw == "reset") {
     arity(cmd, 0, 0);
     solver_.reset();
+    side_ = std::make_unique<SideSolver>();
+    sideQueue_.clear();
     scopes_.clear();
     g_.cur = Scope();
     g_.saved.clear();
@@ -363,7 +403,7 @@ z3::expr Session::guarded(const z3::expr& f) const {
 }
 
 void Session::addAssertion(const z3::expr& f) {
-  solver_.add(guarded(f));
+  addToSolvers(guarded(f));
   g_.cur.assertions.push_back(f);
   last_ = f;
   status_ = "unknown";
@@ -443,6 +483,20 @@ void Session::check() {
       assumptions.push_back(r.indicator);
       idOf[r.indicator.id()] = r.id;
     }
+  // Retractable assertions come with unsat cores, which differ from solver to solver:
+  // such checks are left to solver_ alone.
+  if (!idOf.empty()) {
+    checkAlone(assumptions, idOf);
+    return;
+  }
+  std::optional<z3::model> m;
+  z3::check_result res = race(assumptions, m);
+  status_ = res == z3::sat ? "sat" : res == z3::unsat ? "unsat" : "unknown";
+  out_.line(status_);
+  if (res != z3::unsat && opt_.evidence && m) printModel(*m);
+}
+
+void Session::checkAlone(const z3::expr_vector& assumptions, const std::unordered_map<unsigned, long>& idOf) {
   z3::check_result res = assumptions.empty() ? solver_.check() : solver_.check(assumptions);
   status_ = res == z3::sat ? "sat" : res == z3::unsat ? "unsat" : "unknown";
   out_.line(status_);
@@ -455,7 +509,7 @@ void Session::check() {
     }
     if (m) printModel(*m);
   }
-  if (res == z3::unsat && !idOf.empty()) {
+  if (res == z3::unsat) {
     std::vector<long> ids;
     z3::expr_vector core = solver_.unsat_core();
     for (unsigned i = 0; i < core.size(); ++i)
@@ -465,6 +519,162 @@ void Session::check() {
     for (long id : ids) line += " " + std::to_string(id);
     out_.line(line);
   }
+}
+
+namespace {
+
+// Z3 recurses over the terms it is given; its threads get a stack as large as the
+// session's.
+constexpr size_t kSolverStackBytes = size_t(1) << 30;
+
+struct Contender {
+  z3::context* ctx = nullptr;
+  std::function<z3::check_result()> run;
+  z3::check_result result = z3::unknown;
+  std::string failure;  // what a z3::exception said
+  bool finished = false;
+  pthread_t thread{};
+  bool started = false;
+};
+
+struct RaceState {
+  std::mutex mutex;
+  std::condition_variable changed;
+  std::vector<Contender> contenders;
+};
+
+struct ContenderCall {
+  RaceState* race;
+  size_t index;
+};
+
+void* runContender(void* p) {
+  auto* call = static_cast<ContenderCall*>(p);
+  Contender& c = call->race->contenders[call->index];
+  z3::check_result r = z3::unknown;
+  std::string failure;
+  try {
+    r = c.run();
+  } catch (const z3::exception& e) {
+    failure = e.msg();
+  } catch (const std::exception& e) {
+    failure = e.what();
+  }
+  {
+    std::lock_guard<std::mutex> lock(call->race->mutex);
+    c.result = r;
+    c.failure = failure;
+    c.finished = true;
+  }
+  call->race->changed.notify_all();
+  return nullptr;
+}
+
+}  // namespace
+
+// Runs the check on solver_, side_ and (when a model is wanted) a fresh solver at once.
+// The verdict is the first "sat" or "unsat"; with a model wanted, "sat" waits for the
+// fresh solver, whose model is returned translated into the session's context.
+z3::check_result Session::race(const z3::expr_vector& assumptions, std::optional<z3::model>& model) {
+  // Bring the side solver up to date and build the fresh one, all on this thread.
+  for (const auto& f : sideQueue_) side_->solver.add(z3::expr(side_->ctx, Z3_translate(ctx_, f, side_->ctx)));
+  sideQueue_.clear();
+  z3::expr_vector sideAssumptions(side_->ctx);
+  for (unsigned i = 0; i < assumptions.size(); ++i)
+    sideAssumptions.push_back(z3::expr(side_->ctx, Z3_translate(ctx_, assumptions[i], side_->ctx)));
+  std::unique_ptr<SideSolver> fresh;
+  if (opt_.evidence) {
+    fresh = std::make_unique<SideSolver>();
+    for (const auto& a : g_.cur.assertions) fresh->solver.add(z3::expr(fresh->ctx, Z3_translate(ctx_, a, fresh->ctx)));
+  }
+
+  RaceState st;
+  const size_t kMain = 0, kSide = 1, kFresh = 2;
+  st.contenders.resize(fresh ? 3 : 2);
+  st.contenders[kMain].ctx = &ctx_;
+  st.contenders[kMain].run = [&] { return assumptions.empty() ? solver_.check() : solver_.check(assumptions); };
+  st.contenders[kSide].ctx = &side_->ctx;
+  st.contenders[kSide].run = [&] {
+    return sideAssumptions.empty() ? side_->solver.check() : side_->solver.check(sideAssumptions);
+  };
+  if (fresh) {
+    st.contenders[kFresh].ctx = &fresh->ctx;
+    st.contenders[kFresh].run = [&] { return fresh->solver.check(); };
+  }
+  std::vector<ContenderCall> calls;
+  for (size_t i = 0; i < st.contenders.size(); ++i) calls.push_back(ContenderCall{&st, i});
+  for (size_t i = 0; i < st.contenders.size(); ++i) {
+    pthread_attr_t attr;
+    if (pthread_attr_init(&attr) != 0) continue;
+    Contender& c = st.contenders[i];
+    c.started = pthread_attr_setstacksize(&attr, kSolverStackBytes) == 0 &&
+                pthread_create(&c.thread, &attr, runContender, &calls[i]) == 0;
+    pthread_attr_destroy(&attr);
+  }
+  // A contender whose thread could not start runs here, after the others have started.
+  for (size_t i = 0; i < st.contenders.size(); ++i)
+    if (!st.contenders[i].started) runContender(&calls[i]);
+
+  // The verdict, once one is known; and whether the race is over.
+  auto decided = [&]() -> std::optional<z3::check_result> {
+    bool allDone = true, anySat = false;
+    for (size_t i = 0; i < st.contenders.size(); ++i) {
+      const Contender& c = st.contenders[i];
+      allDone = allDone && c.finished;
+      if (!c.finished) continue;
+      if (c.result == z3::unsat) return z3::unsat;
+      if (c.result == z3::sat) {
+        if (!fresh || i == kFresh) return z3::sat;
+        anySat = true;
+      }
+    }
+    if (allDone) return anySat ? z3::sat : z3::unknown;
+    return std::nullopt;
+  };
+  std::optional<z3::check_result> verdict;
+  {
+    std::unique_lock<std::mutex> lock(st.mutex);
+    st.changed.wait(lock, [&] { return (verdict = decided()).has_value(); });
+    // The losers are interrupted until they have stopped: an interrupt that comes before
+    // a check has begun is not seen by it, so it is repeated.
+    for (;;) {
+      bool running = false;
+      for (auto& c : st.contenders)
+        if (!c.finished) {
+          running = true;
+          c.ctx->interrupt();
+        }
+      if (!running) break;
+      st.changed.wait_for(lock, std::chrono::milliseconds(5));
+    }
+  }
+  for (auto& c : st.contenders)
+    if (c.started) pthread_join(c.thread, nullptr);
+
+  if (*verdict == z3::unknown) {
+    // No solver decided; a failure of Z3 is reported rather than taken for "unknown".
+    for (const auto& c : st.contenders)
+      if (!c.failure.empty()) throw z3::exception(c.failure.c_str());
+  }
+  if (*verdict == z3::unsat) return z3::unsat;
+  if (!opt_.evidence) return *verdict;
+  // The model: the fresh solver's if it found one, else (it could not decide) that of
+  // an incremental solver that did, else whatever solver_ has for "unknown".
+  try {
+    if (fresh && st.contenders[kFresh].result == z3::sat) {
+      z3::model m = fresh->solver.get_model();
+      model = z3::model(m, ctx_, z3::model::translate());
+    } else if (st.contenders[kMain].result != z3::unsat && st.contenders[kMain].failure.empty() &&
+               (st.contenders[kMain].result == z3::sat || st.contenders[kSide].result != z3::sat)) {
+      model = solver_.get_model();
+    } else if (st.contenders[kSide].result == z3::sat) {
+      z3::model m = side_->solver.get_model();
+      model = z3::model(m, ctx_, z3::model::translate());
+    }
+  } catch (const z3::exception&) {
+    // an undecided check may come without a model
+  }
+  return *verdict;
 }
 
 void Session::maxSat() {
@@ -621,11 +831,7 @@ void Session::printModel(const z3::model& m) {
 
 bool Session::include(const std::string& file) {
   if (includeDepth_ >= 32) throw SolverError("\"include\" nested too deeply");
-  std::ifstream in(file, std::ios::binary);
-  if (!in) throw SolverError("cannot open \"" + file + "\"");
-  std::stringstream ss;
-  ss << in.rdbuf();
-  StringSource src(ss.str());
+  StringSource src(readFileText(file));
   ++includeDepth_;
   int r;
   try {

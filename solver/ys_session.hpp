@@ -4,9 +4,11 @@
 // prompt, the line discipline of the output and the model printed after a check.
 #pragma once
 #include <iosfwd>
+#include <memory>
 
 #include "ys_build.hpp"
 #include "ys_translate.hpp"
+#include <unordered_map>
 
 namespace vxsolver {
 
@@ -31,6 +33,13 @@ class Output {
   std::ostream& os_;
   bool atLineStart_ = true;
   bool wrote_ = false;
+};
+
+// A Z3 solver in a context of its own, so that it can run on a thread of its own.
+struct SideSolver {
+  SideSolver();
+  z3::context ctx;
+  z3::solver solver;
 };
 
 class Session {
@@ -61,8 +70,11 @@ class Session {
                 std::set<long>& visited, long depth) const;
   static constexpr long kMaxReferenceDepth = 100000;
   void addAssertion(const z3::expr& f);
+  void addToSolvers(const z3::expr& f);
   z3::expr guarded(const z3::expr& f) const;
   void check();
+  void checkAlone(const z3::expr_vector& assumptions, const std::unordered_map<unsigned, long>& idOf);
+  z3::check_result race(const z3::expr_vector& assumptions, std::optional<z3::model>& model);
   void maxSat();
   void printModel(const z3::model& m);
   std::optional<std::string> valueText(const z3::expr& v) const;
@@ -90,6 +102,21 @@ class Session {
   // for the next one: a search that pushes a goal, checks and pops keeps what it has
   // learned about the steps instead of deriving it again for every goal.
   std::vector<z3::expr> scopes_;
+  // A check of the search races three Z3 solvers on threads of their own, the first
+  // verdict winning and the others interrupted:
+  //  - solver_, incremental, without relevancy filtering: what it learns about the steps
+  //    of a search pays off when the refutations get deep but the arithmetic stays easy;
+  //  - side_, incremental too, with relevancy filtering and the simplex arithmetic
+  //    solver: far ahead where the steps add bounded amounts to numbers;
+  //  - a fresh solver on the current assertions alone, configured like side_, made anew
+  //    for each check. A satisfiable check prints the model of this one whichever solver
+  //    answers first: the two incremental solvers are interrupted at points that depend
+  //    on timing, so their models could differ from run to run, while the fresh one only
+  //    depends on the assertions, and the same input gives the same model every time.
+  // side_ is given what solver_ is given (sideQueue_ holds what it has not seen yet, in
+  // the context of the session); each context is only used by one thread at a time.
+  std::unique_ptr<SideSolver> side_;
+  std::vector<z3::expr> sideQueue_;
 };
 
 // The program's main: options "-i", "-e" and an optional input file (standard input

@@ -1,0 +1,627 @@
+// Whole searches side by side with Z3 answering the same questions itself.
+//
+// For each domain below, the contenders answer the checks of one search:
+//   vorlax        the built vorlax end to end, with YICES_EXE pointing at vorlax-solver
+//                 (total only);
+//   solver        vorlax-solver driven over pipes with what vorlax sends (its domain and
+//                 goal dumps, then per attempt: step, push, goal, check, pop), timed per
+//                 attempt;
+//   z3_inc_*      the same questions written here as SMT-LIB 2 and given to the Z3
+//                 library in one context (Z3_eval_smtlib2_string keeps its state from one
+//                 call to the next, as the z3 command line does): the steps asserted at the
+//                 base, the goal of each attempt between push and pop;
+//   z3_scratch_*  the same, but a new context for every attempt, which asserts the steps
+//                 up to that attempt and its goal and checks once.
+// The references run with Z3's default options (arithmetic solver 6, relevancy 2), with
+// the simplex arithmetic solver (smt.arith.solver=2).
+// Each reference and the solver are capped at the domain's cap (Z3's timeout on the remaining
+// time); a capped run counts as "at least" its time and is not a best reference.
+// After the runs a table gives per domain each contender's total and slowest attempt and
+// the ratios vorlax / best reference and solver / best reference.
+#include <benchmark/benchmark.h>
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <z3.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <sstream>
+#include <string>
+#include <vector>
+
+extern char** environ;
+
+namespace {
+
+namespace fs = std::filesystem;
+using Clock = std::chrono::steady_clock;
+
+
+// ---------------------------------------------------------------- domains
+
+struct Param {
+  std::string name, type;  // type: Int, Bool or a structure
+};
+
+struct Proc {
+  std::string name;
+  std::vector<Param> params;
+  std::vector<std::string> unframed;  // parameters whose fields the step leaves free
+  std::string body;                   // SMT-LIB over the parameters and the step index i
+};
+
+struct Domain {
+  std::string name;
+  std::string dom, ser;  // the vorlax inputs
+  long bound = 0;
+  long plan = 0;  // length of the plan found; 0: none within the bound
+  double cap = 12;  // seconds a contender may take on the whole search
+  bool endToEnd = true;  // whether vorlax itself runs (it cannot be stopped at the cap)
+  std::vector<std::pair<std::string, std::vector<Param>>> structs;  // name, fields
+  std::vector<Proc> procs;                                          // in the order vorlax lists them
+  std::string vars;                                                 // goal variables, initial state
+  std::string goal;                                                 // "{n}": the number of steps
+  std::string solverGoal;                                           // the same in the solver language
+};
+
+std::string subst(std::string s, long n) {
+  for (size_t p; (p = s.find("{n}")) != std::string::npos;) s.replace(p, 3, std::to_string(n));
+  return s;
+}
+
+const char* kBankDom = R"(type Account {
+  balance : Int
+  open : Bool
+}
+
+open_account (a : Account)
+  require
+    closed: not a.open
+  ensure
+    opened: a.open = True
+    empty: a.balance = 0
+
+deposit (a : Account, v : Int)
+  require
+    is_open: a.open
+    positive: v > 0
+    capped: v <= 10
+  ensure
+    added: a.balance = old(a.balance) + STEP
+
+withdraw (a : Account, v : Int)
+  require
+    is_open: a.open
+    positive: v > 0
+    covered: a.balance >= STEP
+  ensure
+    taken: a.balance = old(a.balance) - STEP
+)";
+
+Domain bank(const std::string& name, long calls, long target, bool even) {
+  Domain d;
+  d.name = name;
+  std::string step = even ? "2 * v" : "v", stepY = even ? "(* 2 v)" : "v";
+  d.dom = kBankDom;
+  for (size_t p; (p = d.dom.find("STEP")) != std::string::npos;) d.dom.replace(p, 4, step);
+  if (even) d.dom.replace(d.dom.find("    capped: v <= 10\n"), 20, "");
+  d.bound = calls;
+  d.plan = even ? 0 : calls;
+  d.ser = std::string("acc : Account\n") + (even ? "not acc.open" : "acc.open\nacc.balance = 0") + "\n@ " +
+          std::to_string(calls) + "\n-> " + (even ? "acc.open and " : "") + "acc.balance = " +
+          std::to_string(target) + "\n";
+  d.structs = {{"Account", {{"balance", "Int"}, {"open", "Bool"}}}};
+  d.procs = {
+      {"withdraw",
+       {{"a", "Account"}, {"v", "Int"}},
+       {"a"},
+       "(open a i) (> v 0) (>= (balance a i) " + stepY + ") (= (balance a (+ i 1)) (- (balance a i) " + stepY + "))"},
+      {"deposit",
+       {{"a", "Account"}, {"v", "Int"}},
+       {"a"},
+       std::string("(open a i) (> v 0) ") + (even ? "" : "(<= v 10) ") + "(= (balance a (+ i 1)) (+ (balance a i) " +
+           stepY + "))"},
+      {"open_account", {{"a", "Account"}}, {"a"}, "(not (open a i)) (open a (+ i 1)) (= (balance a (+ i 1)) 0)"},
+  };
+  d.vars = "(declare-const acc Account_ref)\n" +
+           std::string(even ? "(assert (not (open acc 0)))\n" : "(assert (open acc 0))\n(assert (= (balance acc 0) 0))\n");
+  d.goal = "(= (balance acc {n}) " + std::to_string(target) + ")";
+  if (even) d.goal = "(and (open acc {n}) " + d.goal + ")";
+  d.solverGoal = d.goal;
+  return d;
+}
+
+Domain task(long k) {
+  Domain d;
+  d.name = "task" + std::to_string(k);
+  d.dom = "type Task {\n  stage : Int\n}\n";
+  for (long i = 1; i <= k; ++i)
+    d.dom += "\nstep" + std::to_string(i) + " (t : Task)\n  require\n    ready: t.stage = " + std::to_string(i - 1) +
+             "\n  ensure\n    done: t.stage = " + std::to_string(i) + "\n";
+  d.ser = "t : Task\nt.stage = 0\n@ " + std::to_string(k) + "\n-> t.stage = " + std::to_string(k) + "\n";
+  d.bound = d.plan = k;
+  d.structs = {{"Task", {{"stage", "Int"}}}};
+  for (long i = k; i >= 1; --i)
+    d.procs.push_back({"step" + std::to_string(i), {{"t", "Task"}}, {"t"},
+                       "(= (stage t i) " + std::to_string(i - 1) + ") (= (stage t (+ i 1)) " + std::to_string(i) + ")"});
+  d.vars = "(declare-const t Task_ref)\n(assert (= (stage t 0) 0))\n";
+  d.goal = d.solverGoal = "(= (stage t {n}) " + std::to_string(k) + ")";
+  return d;
+}
+
+Domain list() {
+  Domain d;
+  d.name = "list";
+  d.dom = R"(type Node {
+  value : Int
+}
+
+type List {
+  head : Node
+  length : Int
+}
+
+set_value (n : Node, v : Int)
+  ensure
+    stored: n.value = v
+
+link (l : List, n : Node)
+  require
+    real: n /= null
+  ensure
+    linked: l.head = n
+    longer: l.length = old(l.length) + 1
+)";
+  d.ser = "l : List\nn : Node\nl.length = 0\nl.head = null\nn /= null\nn.value = 0\n@ 4\n-> l.head = n and "
+          "l.head.value = 42\n";
+  d.bound = 4;
+  d.plan = 2;
+  d.structs = {{"Node", {{"value", "Int"}}}, {"List", {{"head", "Node"}, {"length", "Int"}}}};
+  d.procs = {
+      {"link",
+       {{"l", "List"}, {"n", "Node"}},
+       {"l"},
+       "(distinct n null_Node) (= (head l (+ i 1)) n) (= (length l (+ i 1)) (+ (length l i) 1))"},
+      {"set_value", {{"n", "Node"}, {"v", "Int"}}, {"n"}, "(= (value n (+ i 1)) v)"},
+  };
+  d.vars = "(declare-const l List_ref)\n(declare-const n Node_ref)\n(assert (= (length l 0) 0))\n"
+           "(assert (= (head l 0) null_Node))\n(assert (distinct n null_Node))\n(assert (= (value n 0) 0))\n";
+  d.goal = d.solverGoal = "(and (= (head l {n}) n) (= (value (head l {n}) {n}) 42))";
+  return d;
+}
+
+const std::vector<Domain>& domains() {
+  static const std::vector<Domain> all = [] {
+    std::vector<Domain> v = {bank("account10", 10, 95, false), bank("account12", 12, 115, false),
+                             bank("even6", 6, 7, true), task(20), list()};
+    v[1].endToEnd = false;  // its refutations of lengths 11 and 12 take minutes
+    return v;
+  }();
+  return all;
+}
+
+std::string sortOf(const std::string& type) { return type == "Int" || type == "Bool" ? type : type + "_ref"; }
+
+// The domain as SMT-LIB 2: the step of each procedure a macro over its arguments and the
+// step index, the frame written out object by object.
+std::string smtDomain(const Domain& d) {
+  std::string s = "(declare-datatype proc_tag (";
+  for (const auto& p : d.procs) s += "(" + p.name + "_tag)";
+  s += "))\n(declare-fun tag_array (Int) proc_tag)\n";
+  std::vector<std::string> objects = {"null_", "_obj1", "_obj2", "_obj3", "_obj4"};
+  auto object = [&](const std::string& st, size_t k) { return k == 0 ? "null_" + st : st + objects[k]; };
+  for (const auto& [st, fields] : d.structs) {
+    s += "(declare-datatype " + st + "_ref (";
+    for (size_t k = 0; k < objects.size(); ++k) s += "(" + object(st, k) + ")";
+    s += "))\n";
+  }
+  std::vector<std::string> argTypes;
+  for (const auto& p : d.procs)
+    for (const auto& a : p.params)
+      if (std::find(argTypes.begin(), argTypes.end(), a.type) == argTypes.end()) argTypes.push_back(a.type);
+  for (const auto& t : argTypes) s += "(declare-fun " + t + "_arg (Int Int) " + sortOf(t) + ")\n";
+  for (const auto& [st, fields] : d.structs) {
+    std::string eq;
+    for (const auto& f : fields) {
+      s += "(declare-fun " + f.name + " (" + st + "_ref Int) " + sortOf(f.type) + ")\n";
+      eq += " (= (" + f.name + " o (+ i 1)) (" + f.name + " o i))";
+    }
+    s += "(define-fun " + st + "_eq ((o " + st + "_ref) (i Int)) Bool (and" + eq + "))\n";
+  }
+  for (const auto& p : d.procs) {
+    s += "(define-fun " + p.name + " (";
+    for (const auto& a : p.params) s += "(" + a.name + " " + sortOf(a.type) + ") ";
+    s += "(i Int)) Bool (and " + p.body;
+    for (const auto& [st, fields] : d.structs) {
+      std::string except;
+      for (const auto& a : p.params)
+        if (a.type == st && std::find(p.unframed.begin(), p.unframed.end(), a.name) != p.unframed.end())
+          except += " (= o " + a.name + ")";
+      for (size_t k = 0; k < objects.size(); ++k) {
+        std::string eq = "(" + st + "_eq " + object(st, k) + " i)";
+        std::string ex = except;
+        for (size_t q; (q = ex.find(" o ")) != std::string::npos;) ex.replace(q, 3, " " + object(st, k) + " ");
+        s += except.empty() ? " " + eq : " (=> (not (or" + ex + ")) " + eq + ")";
+      }
+    }
+    s += " (= (tag_array i) " + p.name + "_tag)))\n";
+  }
+  return s + d.vars;
+}
+
+std::string smtStep(const Domain& d, long i) {
+  std::string s = "(assert (or";
+  for (const auto& p : d.procs) {
+    s += " (" + p.name;
+    for (size_t k = 0; k < p.params.size(); ++k)
+      s += " (" + p.params[k].type + "_arg " + std::to_string(k + 1) + " " + std::to_string(i) + ")";
+    s += " " + std::to_string(i) + ")";
+  }
+  return s + "))\n";
+}
+
+// ---------------------------------------------------------------- results
+
+struct Result {
+  double total = 0, slowest = 0;
+  bool capped = false, ok = false;
+};
+std::map<std::string, std::map<std::string, Result>>& results() {
+  static std::map<std::string, std::map<std::string, Result>> r;
+  return r;
+}
+
+void report(benchmark::State& state, const Domain& d, const std::string& who, const Result& r) {
+  results()[d.name][who] = r;
+  state.counters["total_s"] = r.total;
+  if (r.slowest > 0) state.counters["slowest_attempt_s"] = r.slowest;
+  if (r.capped) state.counters["capped"] = 1;
+}
+
+// ---------------------------------------------------------------- Z3 references
+
+struct Z3Run {
+  Z3_context ctx;
+  explicit Z3Run(const std::string& options) {
+    Z3_config cfg = Z3_mk_config();
+    ctx = Z3_mk_context(cfg);
+    Z3_del_config(cfg);
+    eval(options);
+  }
+  ~Z3Run() { Z3_del_context(ctx); }
+  std::string eval(const std::string& s) {
+    const char* out = Z3_eval_smtlib2_string(ctx, s.c_str());
+    return out ? out : "";
+  }
+};
+
+std::string verdictOf(const std::string& out) {
+  std::istringstream in(out);
+  std::string line, last;
+  while (std::getline(in, line))
+    if (line == "sat" || line == "unsat" || line == "unknown") last = line;
+    else if (!line.empty() && line != "success") last = "error: " + line;
+  return last;
+}
+
+std::string optionsText(const std::string& arith, const std::string& relevancy, double timeoutSeconds) {
+  return "(set-option :smt.arith.solver " + arith + ")\n(set-option :smt.relevancy " + relevancy +
+         ")\n(set-option :timeout " + std::to_string(static_cast<long>(1000 * std::max(0.1, timeoutSeconds))) + ")\n";
+}
+
+// Checks the verdict of attempt i against the domain; false (and an error) if it differs.
+bool expected(benchmark::State& state, const Domain& d, long i, const std::string& verdict, Result& r) {
+  std::string want = d.plan == i + 1 ? "sat" : "unsat";
+  if (verdict == want) return true;
+  if (verdict == "unknown" || verdict == "timeout") {
+    r.capped = true;
+    return false;
+  }
+  state.SkipWithError((d.name + ": attempt " + std::to_string(i) + " answered " + verdict + ", expected " + want).c_str());
+  return false;
+}
+
+void BM_Z3Incremental(benchmark::State& state, const Domain* d, std::string arith, std::string relevancy,
+                      std::string who) {
+  Result r;
+  for (auto _ : state) {
+    r = Result();
+    Z3_global_param_reset_all();
+    auto t0 = Clock::now();
+    Z3Run z(optionsText(arith, relevancy, d->cap));
+    z.eval(smtDomain(*d));
+    r.ok = true;
+    for (long i = 0; i < d->bound; ++i) {
+      double left = d->cap - std::chrono::duration<double>(Clock::now() - t0).count();
+      auto a0 = Clock::now();
+      std::string v = verdictOf(z.eval(smtStep(*d, i) + "(push)\n(set-option :timeout " +
+                                       std::to_string(static_cast<long>(1000 * std::max(0.1, left))) + ")\n(assert " +
+                                       subst(d->goal, i + 1) + ")\n(check-sat)\n"));
+      r.slowest = std::max(r.slowest, std::chrono::duration<double>(Clock::now() - a0).count());
+      if (!expected(state, *d, i, v, r)) {
+        r.ok = false;
+        break;
+      }
+      if (v == "sat") break;
+      z.eval("(pop)\n");
+    }
+    r.total = std::chrono::duration<double>(Clock::now() - t0).count();
+  }
+  Z3_global_param_reset_all();
+  if (r.ok || r.capped) report(state, *d, who, r);
+}
+
+void BM_Z3Scratch(benchmark::State& state, const Domain* d, std::string arith, std::string relevancy,
+                  std::string who) {
+  Result r;
+  for (auto _ : state) {
+    r = Result();
+    Z3_global_param_reset_all();
+    auto t0 = Clock::now();
+    r.ok = true;
+    std::string steps;
+    for (long i = 0; i < d->bound; ++i) {
+      steps += smtStep(*d, i);
+      double left = d->cap - std::chrono::duration<double>(Clock::now() - t0).count();
+      auto a0 = Clock::now();
+      std::string v;
+      {
+        Z3Run z(optionsText(arith, relevancy, left));
+        v = verdictOf(z.eval(smtDomain(*d) + steps + "(assert " + subst(d->goal, i + 1) + ")\n(check-sat)\n"));
+      }
+      r.slowest = std::max(r.slowest, std::chrono::duration<double>(Clock::now() - a0).count());
+      if (!expected(state, *d, i, v, r)) {
+        r.ok = false;
+        break;
+      }
+      if (v == "sat") break;
+    }
+    r.total = std::chrono::duration<double>(Clock::now() - t0).count();
+  }
+  Z3_global_param_reset_all();
+  if (r.ok || r.capped) report(state, *d, who, r);
+}
+
+// ---------------------------------------------------------------- vorlax and its solver
+
+struct Child {
+  pid_t pid = -1;
+  int in = -1, out = -1;
+};
+
+Child start(const char* path, std::vector<std::string> args, const std::string& cwd) {
+  int in[2], out[2];
+  Child c;
+  if (pipe(in) != 0) return c;
+  if (pipe(out) != 0) {
+    close(in[0]);
+    close(in[1]);
+    return c;
+  }
+  posix_spawn_file_actions_t fa;
+  posix_spawn_file_actions_init(&fa);
+  posix_spawn_file_actions_adddup2(&fa, in[0], 0);
+  posix_spawn_file_actions_adddup2(&fa, out[1], 1);
+  posix_spawn_file_actions_addopen(&fa, 2, "/dev/null", O_WRONLY, 0);
+  for (int fd : {in[0], in[1], out[0], out[1]}) posix_spawn_file_actions_addclose(&fa, fd);
+  std::vector<std::string> env;
+  for (char** e = environ; *e; ++e)
+    if (std::string(*e).rfind("YICES_EXE=", 0) != 0) env.emplace_back(*e);
+  env.push_back(std::string("YICES_EXE=") + VORLAX_SOLVER_BIN);
+  std::vector<char*> envp, argv;
+  for (auto& e : env) envp.push_back(e.data());
+  envp.push_back(nullptr);
+  args.insert(args.begin(), path);
+  for (auto& a : args) argv.push_back(a.data());
+  argv.push_back(nullptr);
+  fs::path here = fs::current_path();
+  fs::current_path(cwd);
+  if (posix_spawn(&c.pid, path, &fa, nullptr, argv.data(), envp.data()) != 0) c.pid = -1;
+  fs::current_path(here);
+  posix_spawn_file_actions_destroy(&fa);
+  close(in[0]);
+  close(out[1]);
+  c.in = in[1];
+  c.out = out[0];
+  return c;
+}
+
+bool sendAll(int fd, const std::string& s) {
+  size_t done = 0;
+  while (done < s.size()) {
+    ssize_t n = write(fd, s.data() + done, s.size() - done);
+    if (n <= 0) return false;
+    done += static_cast<size_t>(n);
+  }
+  return true;
+}
+
+int finish(Child& c) {
+  if (c.in >= 0) close(c.in);
+  if (c.out >= 0) close(c.out);
+  int ws = 0;
+  if (c.pid > 0) waitpid(c.pid, &ws, 0);
+  return WIFEXITED(ws) ? WEXITSTATUS(ws) : -1;
+}
+
+fs::path workDir(const Domain& d) {
+  fs::path dir = fs::temp_directory_path() / ("vorlax_reference_bench_" + std::to_string(getpid())) / d.name;
+  fs::create_directories(dir);
+  return dir;
+}
+
+std::string slurp(const fs::path& p) {
+  std::ifstream in(p, std::ios::binary);
+  std::stringstream ss;
+  ss << in.rdbuf();
+  return ss.str();
+}
+
+// Runs vorlax on the domain; the script it prints (empty on failure).
+std::string runVorlax(const Domain& d, int& status) {
+  fs::path dir = workDir(d);
+  std::ofstream(dir / "d.dom") << d.dom;
+  std::ofstream(dir / "d.ser") << d.ser;
+  Child c = start(VORLAX_BIN, {"d.dom", "d.ser"}, dir.string());
+  status = -1;
+  if (c.pid < 0) return "";
+  close(c.in);
+  c.in = -1;
+  std::string out;
+  char buf[4096];
+  for (ssize_t n; (n = read(c.out, buf, sizeof buf)) > 0;) out.append(buf, static_cast<size_t>(n));
+  status = finish(c);
+  return out;
+}
+
+bool planOk(const Domain& d, const std::string& out) {
+  if (d.plan == 0) return out == "Unsatisfiable\n";
+  long calls = std::count(out.begin(), out.end(), '\n') - 1;
+  return calls == d.plan && out.size() >= 3 && out.substr(out.size() - 3) == ")\n\n";
+}
+
+void BM_Vorlax(benchmark::State& state, const Domain* d) {
+  if (!fs::exists(VORLAX_BIN) || !fs::exists(VORLAX_SOLVER_BIN)) {
+    state.SkipWithError("vorlax or vorlax-solver is not built");
+    return;
+  }
+  Result r;
+  for (auto _ : state) {
+    auto t0 = Clock::now();
+    int status = 0;
+    std::string out = runVorlax(*d, status);
+    r.total = std::chrono::duration<double>(Clock::now() - t0).count();
+    if (status != 0 || !planOk(*d, out)) {
+      state.SkipWithError((d->name + ": vorlax gave no plan of " + std::to_string(d->plan) + " calls: " +
+                           out.substr(0, 200)).c_str());
+      return;
+    }
+  }
+  r.ok = true;
+  report(state, *d, "vorlax", r);
+}
+
+// Reads the output up to the end-marker line; returns the first answer line.
+std::string readAnswer(int fd, std::string& pending, double seconds) {
+  std::string verdict;
+  bool begun = false;
+  for (;;) {
+    size_t nl;
+    while ((nl = pending.find('\n')) != std::string::npos) {
+      std::string l = pending.substr(0, nl);
+      pending.erase(0, nl + 1);
+      if (l == "_![<[END_OUTPUT]>]!_") return verdict;
+      if (l == "_![<[BEGIN_OUTPUT]>]!_") {
+        begun = true;
+        continue;
+      }
+      if (l.rfind("yices > ", 0) == 0) l = l.substr(8);
+      if (begun && verdict.empty() && !l.empty()) verdict = l;
+    }
+    pollfd p{fd, POLLIN, 0};
+    if (poll(&p, 1, static_cast<int>(1000 * std::max(0.1, seconds))) <= 0) return "timeout";
+    char buf[4096];
+    ssize_t n = read(fd, buf, sizeof buf);
+    if (n <= 0) return "eof";
+    pending.append(buf, static_cast<size_t>(n));
+  }
+}
+
+void BM_Solver(benchmark::State& state, const Domain* d) {
+  fs::path dir = workDir(*d);
+  if (!fs::exists(dir / "d.dom.lisp")) {
+    int status = 0;
+    runVorlax(*d, status);
+  }
+  const std::string setup = slurp(dir / "d.dom.lisp") + slurp(dir / "d.ser.lisp");
+  if (setup.empty()) {
+    state.SkipWithError("no dumps of vorlax");
+    return;
+  }
+  const std::string exchange = "(echo \"\\n_![<[BEGIN_OUTPUT]>]!_\")\n(check)\n(echo \"\\n_![<[END_OUTPUT]>]!_\")\n";
+  Result r;
+  for (auto _ : state) {
+    r = Result();
+    auto t0 = Clock::now();
+    Child c = start(VORLAX_SOLVER_BIN, {"-i", "-e"}, dir.string());
+    std::string pending;
+    bool ok = c.pid > 0 && sendAll(c.in, setup);
+    for (long i = 0; ok && i < d->bound; ++i) {
+      auto a0 = Clock::now();
+      ok = sendAll(c.in, "(assert (actions all-frames " + std::to_string(i) + "))\n(push)\n(assert " +
+                             subst(d->solverGoal, i + 1) + ")\n" + exchange);
+      double left = d->cap - std::chrono::duration<double>(Clock::now() - t0).count();
+      std::string v = ok ? readAnswer(c.out, pending, left) : "eof";
+      if (v == "timeout") kill(c.pid, SIGKILL);  // stopped at the cap
+      r.slowest = std::max(r.slowest, std::chrono::duration<double>(Clock::now() - a0).count());
+      ok = expected(state, *d, i, v, r);
+      if (!ok || v == "sat") break;
+      ok = sendAll(c.in, "(pop)\n");
+    }
+    finish(c);
+    r.total = std::chrono::duration<double>(Clock::now() - t0).count();
+    r.ok = ok;
+  }
+  if (r.ok || r.capped) report(state, *d, "solver", r);
+}
+
+void summary() {
+  std::printf("\n%-10s %-22s %10s %12s\n", "domain", "contender", "total_s", "slowest_s");
+  for (const auto& d : domains()) {
+    auto it = results().find(d.name);
+    if (it == results().end()) continue;
+    double best = 0;
+    std::string bestName;
+    for (const auto& [who, r] : it->second) {
+      std::printf("%-10s %-22s %9s%.2f %12.2f\n", d.name.c_str(), who.c_str(), r.capped ? ">=" : "", r.total, r.slowest);
+      if (who.rfind("z3_", 0) == 0 && r.ok && !r.capped && (bestName.empty() || r.total < best)) {
+        best = r.total;
+        bestName = who;
+      }
+    }
+    for (const char* who : {"vorlax", "solver"}) {
+      auto w = it->second.find(who);
+      if (w != it->second.end() && !bestName.empty())
+        std::printf("%-10s %s / best reference (%s): %.2f\n", d.name.c_str(), who, bestName.c_str(),
+                    w->second.total / best);
+    }
+  }
+  std::fflush(stdout);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  benchmark::Initialize(&argc, argv);
+  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+  for (const auto& d : domains()) {
+    const Domain* p = &d;
+    auto reg = [&](benchmark::internal::Benchmark* b) {
+      b->Iterations(1)->Unit(benchmark::kMillisecond)->UseRealTime();
+    };
+    if (d.endToEnd) reg(benchmark::RegisterBenchmark(("vorlax/" + d.name).c_str(), BM_Vorlax, p));
+    reg(benchmark::RegisterBenchmark(("solver/" + d.name).c_str(), BM_Solver, p));
+    reg(benchmark::RegisterBenchmark(("z3_inc_default/" + d.name).c_str(), BM_Z3Incremental, p, "6", "2",
+                                     "z3_inc_default"));
+    reg(benchmark::RegisterBenchmark(("z3_inc_arith2/" + d.name).c_str(), BM_Z3Incremental, p, "2", "2",
+                                     "z3_inc_arith2"));
+    reg(benchmark::RegisterBenchmark(("z3_scratch_default/" + d.name).c_str(), BM_Z3Scratch, p, "6", "2",
+                                     "z3_scratch_default"));
+    reg(benchmark::RegisterBenchmark(("z3_scratch_arith2/" + d.name).c_str(), BM_Z3Scratch, p, "2", "2",
+                                     "z3_scratch_arith2"));
+  }
+  benchmark::RunSpecifiedBenchmarks();
+  benchmark::Shutdown();
+  summary();
+  std::error_code ec;
+  fs::remove_all(fs::temp_directory_path() / ("vorlax_reference_bench_" + std::to_string(getpid())), ec);
+  return 0;
+}
