@@ -106,8 +106,8 @@ Out termToken(State& st, DE& out, Token tok, Node node) {
 }
 
 Out termNull(State& st, DE& out) { return termToken(st, out, Reserved{"null"}, ast::LitNull{}); }
-Out termTrue(State& st, DE& out) { return termToken(st, out, ReservedOp{"True"}, ast::LitBool{true}); }
-Out termFalse(State& st, DE& out) { return termToken(st, out, ReservedOp{"False"}, ast::LitBool{false}); }
+Out termTrue(State& st, DE& out) { return termToken(st, out, Reserved{"True"}, ast::LitBool{true}); }
+Out termFalse(State& st, DE& out) { return termToken(st, out, Reserved{"False"}, ast::LitBool{false}); }
 Out termResult(State& st, DE& out) { return termToken(st, out, Reserved{"Result"}, ast::ResultVar{}); }
 
 Out callArgs(State& st, std::vector<DE>& out) {
@@ -208,7 +208,10 @@ template <class Ops>
 Out chooseOp(State& st, const Ops& ops, std::size_t& which) {
   Error acc;
   for (std::size_t i = 0; i < ops.size(); ++i) {
-    Out o = lexer::reservedOp(st, ops[i].text);
+    // A word operator is a whole word: "nothing" is a name, not "not hing".
+    const std::string_view text = ops[i].text;
+    Out o = lexer::isLetter(static_cast<unsigned char>(text[0])) ? lexer::reserved(st, text)
+                                                                 : lexer::reservedOp(st, text);
     if (o != Out::EmptyErr) {
       which = i;
       return o;  // a matching operator always consumes its text

@@ -48,22 +48,22 @@ TEST(ExprGrammar, WordOperatorsAndPrefixes) {
   const Case cases[] = {
       {"not not p", "ok Not (not) | p"},
       {"old old x", "ok Old (old) | x"},
-      {"nothing", "ok Not (hing) | "},
-      {"oldValue", "ok Old (Value) | "},
-      {"notify(x)", "ok Not (ify(x)) | "},
-      {"p > 0 order", "ok ((p) RelOp Gt notype (0)) Or (der) | "},
-      {"a andy", "ok (a) And (y) | "},
+      // a word operator is a whole word, so names that begin with one stay names
+      {"nothing", "ok nothing | "},
+      {"oldValue", "ok oldValue | "},
+      {"notify(x)", "ok notify(x) | "},
+      {"p > 0 order", "ok (p) RelOp Gt notype (0) | order"},
+      {"a andy", "ok a | andy"},
+      {"not(p) and(q)", "ok (Not (p)) And (q) | "},
       {"p.old", "ok p.old | "},
       {"p.not", "ok p.not | "},
       {"nullable", "ok nullable | "},
       {"Results", "ok Results | "},
-      {"Truex", "ok True | x"},
+      {"Truex", "ok Truex | "},
       {"True = x", "ok (True) RelOp Eq notype (x) | "},
       {"null = Result", "ok (null) RelOp Eq notype (Result) | "},
       {"False", "ok False | "},
-      {"True=x",
-       "error \"t\" (line 1, column 1):\nunexpected '=' or reserved word \"True\"\nexpecting integer, \"null\", "
-       "end of \"True\", \"False\", \"Result\", letter or digit or \"(\""},
+      {"True=x", "ok (True) RelOp Eq notype (x) | "},
   };
   for (const auto& c : cases) EXPECT_EQ(parse(c.input), c.want) << c.input;
 }
