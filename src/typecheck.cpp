@@ -202,12 +202,16 @@ Outcome binOpTypes(const BinOp& op, const TExprP& l, const TExprP& r, Type& out)
         return std::nullopt;
       }
       break;
-    case BinOp::RelOp:
-      if (tl == tr) {
+    case BinOp::RelOp: {
+      // = and /= compare values of any one type; an ordering compares numbers only (the
+      // solver has no order on truth values or objects).
+      bool ordering = op.rop != ROp::Eq && op.rop != ROp::Neq;
+      if (tl == tr && (!ordering || tl.is<IntType>() || tl.is<DoubleType>())) {
         out = BoolType{};
         return std::nullopt;
       }
       break;
+    }
     case BinOp::ArrayIndex:  // no operand types are accepted
       break;
   }

@@ -114,7 +114,11 @@ TEST(TypecheckDomainText, MessagesAndTypedClauses) {
       // operators
       {"p() require r: 1 + True\n", "error\n(LitInt 1,LitBool True) are unsuitable arguments for Add"},
       {"p(a: Bool, b: Bool) require r: a < b implies not a\n",
-       "ok\nr: BinOpExpr Implies (BinOpExpr (RelOp Lt notype) (Var \"a\" Bool) (Var \"b\" Bool) "
+       "error\n(Var \"a\" Bool,Var \"b\" Bool) are unsuitable arguments for Lt"},
+      {"type S { n: S }\np(s: S) require r: s.n >= s\n",
+       "error\n(Access (Var \"s\" S) \"n\" S,Var \"s\" S) are unsuitable arguments for Gte"},
+      {"p(a: Bool, b: Bool) require r: a /= b implies not a\n",
+       "ok\nr: BinOpExpr Implies (BinOpExpr (RelOp Neq notype) (Var \"a\" Bool) (Var \"b\" Bool) "
        "Bool) (UnOpExpr Not (Var \"a\" Bool) Bool) Bool"},
       {"p(x: Int, d: Double) require r: x <= d\n",
        "error\n(Var \"x\" Int,Var \"d\" Double) are unsuitable arguments for Lte"},
