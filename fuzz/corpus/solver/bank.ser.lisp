@@ -1,0 +1,2 @@
+(define acc::Account_ref)
+(assert (not (open acc 0)))

@@ -1,0 +1,2 @@
+(define st::Stack_ref)
+(assert (= (size st 0) 2))
