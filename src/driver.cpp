@@ -4,7 +4,6 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 
 #include "fatal.hpp"
 #include "goal_serial.hpp"
@@ -17,12 +16,12 @@ namespace y = yices;
 std::string outputFileName(const std::string& fileName) { return fileName + ".lisp"; }
 
 std::string showCmds(const std::vector<y::CmdY>& cmds) {
-  std::ostringstream os;
+  std::string text;
   for (const auto& c : cmds) {
-    y::showCmdY(os, c);
-    os << '\n';
+    y::appendCmdY(text, c);
+    text += '\n';
   }
-  return os.str();
+  return text;
 }
 
 // The kind of an input/output failure, as the open-error messages name it.
@@ -71,21 +70,27 @@ void ioFailure(const std::string& path, const char* operation, int err) {
 
 void openFileFailure(const std::string& path, int err) { ioFailure(path, "openFile", err); }
 
-std::vector<y::CmdY> writeYices(const std::string& fileName,
-                                const std::function<void(const CmdSink&)>& produce) {
+std::string writeYices(const std::string& fileName,
+                       const std::function<void(const CmdSink&)>& produce) {
   const std::string out = outputFileName(fileName);
   errno = 0;
-  std::ofstream os(out, std::ios::out | std::ios::trunc);
+  std::ofstream os(out, std::ios::out | std::ios::trunc | std::ios::binary);
   if (!os.is_open()) openFileFailure(out, errno);
-  std::vector<y::CmdY> cmds;
-  produce([&](const y::CmdY& c) {
-    y::showCmdY(os, c);
-    os << '\n';
-    cmds.push_back(c);
-  });
+  std::string text;
+  auto write = [&] { os.write(text.data(), static_cast<std::streamsize>(text.size())); };
+  try {
+    produce([&](const y::CmdY& c) {
+      y::appendCmdY(text, c);
+      text += '\n';
+    });
+  } catch (...) {
+    write();  // the commands before the failure, and the failing one up to where it failed
+    throw;
+  }
+  write();
   os.close();
   if (os.fail()) fatal(out + ": hPutStr: the dump could not be written completely");
-  return cmds;
+  return text;
 }
 
 namespace {
@@ -103,8 +108,8 @@ void checkNotInput(const std::string& dump, const std::string& domainFile,
 
 }  // namespace
 
-std::vector<y::CmdY> generateDomain(const ast::Domain& dom, const std::string& domainFile,
-                                    const std::string& serialFile) {
+std::string generateDomain(const ast::Domain& dom, const std::string& domainFile,
+                           const std::string& serialFile) {
   checkNotInput(outputFileName(domainFile), domainFile, serialFile);
   checkNotInput(outputFileName(serialFile), domainFile, serialFile);
   return writeYices(domainFile, [&](const CmdSink& emit) {
@@ -113,9 +118,8 @@ std::vector<y::CmdY> generateDomain(const ast::Domain& dom, const std::string& d
   });
 }
 
-std::vector<y::CmdY> generateGoal(const ast::Domain& dom, const SerialGoal& goal,
-                                  const std::string& domainFile,
-                                  const std::string& serialFile) {
+std::string generateGoal(const ast::Domain& dom, const SerialGoal& goal,
+                         const std::string& domainFile, const std::string& serialFile) {
   checkNotInput(outputFileName(serialFile), domainFile, serialFile);
   return writeYices(serialFile, [&](const CmdSink& emit) {
     checkGoalNames(dom, goal.vars, domainFile, serialFile);

@@ -115,14 +115,14 @@ void interpResult(std::ostream& out, const ResY& res, const ast::Domain& dom,
 }
 
 void runCommands(std::ostream& out, const EnvLookup& env, bool debug,
-                 const std::vector<CmdY>& domainCmds, const std::vector<CmdY>& goalCmds,
+                 const std::string& domainCmds, const std::string& goalCmds,
                  const ast::Domain& dom, const SerialGoal& goal) {
   auto start = std::chrono::system_clock::now();
   std::optional<std::string> exe = env("YICES_EXE");
   if (!exe) fatal("YICES_EXE: getEnv: does not exist (no environment variable)");
   yices::YicesPipe pipe = yices::createYicesPipe(*exe, {});
-  yices::runCmdsYPrime(pipe, domainCmds);
-  yices::runCmdsYPrime(pipe, goalCmds);
+  yices::uploadText(pipe, domainCmds);
+  yices::uploadText(pipe, goalCmds);
   searchUpTo(out, debug, pipe, goal.goalSteps, dom, goal);
   auto stop = std::chrono::system_clock::now();
   if (debug)
@@ -131,9 +131,8 @@ void runCommands(std::ostream& out, const EnvLookup& env, bool debug,
         << '\n';
 }
 
-void runCommands(bool debug, const std::vector<CmdY>& domainCmds,
-                 const std::vector<CmdY>& goalCmds, const ast::Domain& dom,
-                 const SerialGoal& goal) {
+void runCommands(bool debug, const std::string& domainCmds, const std::string& goalCmds,
+                 const ast::Domain& dom, const SerialGoal& goal) {
   runCommands(std::cout, getEnv, debug, domainCmds, goalCmds, dom, goal);
 }
 

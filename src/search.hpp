@@ -21,15 +21,14 @@ namespace vorlax {
 using EnvLookup = std::function<std::optional<std::string>(const std::string&)>;
 std::optional<std::string> getEnv(const std::string& name);
 
-// The whole solver run, verdict and script on standard output, solver from YICES_EXE.
-void runCommands(bool debug, const std::vector<yices::CmdY>& domainCmds,
-                 const std::vector<yices::CmdY>& goalCmds, const ast::Domain& dom,
-                 const SerialGoal& goal);
+// The whole solver run, verdict and script on standard output, solver from YICES_EXE. The
+// domain and goal-setup commands come as text: each command's text and a line end.
+void runCommands(bool debug, const std::string& domainCmds, const std::string& goalCmds,
+                 const ast::Domain& dom, const SerialGoal& goal);
 // The same, writing to `out` and reading the environment through `env`.
 void runCommands(std::ostream& out, const EnvLookup& env, bool debug,
-                 const std::vector<yices::CmdY>& domainCmds,
-                 const std::vector<yices::CmdY>& goalCmds, const ast::Domain& dom,
-                 const SerialGoal& goal);
+                 const std::string& domainCmds, const std::string& goalCmds,
+                 const ast::Domain& dom, const SerialGoal& goal);
 
 // Attempts 0, 1, 2, ... while below `bound`; prints the script of the first satisfiable or
 // undecided attempt, else "Unsatisfiable".

@@ -11,6 +11,7 @@
 #include <thread>
 #include <vector>
 
+#include "driver.hpp"
 #include "fatal.hpp"
 #include "search.hpp"
 #include "file_support.hpp"
@@ -274,13 +275,11 @@ TEST(OneShot, NoStepsAssertsOnlyTheGoal) {
 
 // ---- the whole solver run ----
 
-std::vector<y::CmdY> domainCmds() {
-  return {y::mkC(y::DEFINE{{"x", y::mkT(y::VarT{"int"})}, std::nullopt}),
-          y::mkC(y::DEFINE{{"acc", y::mkT(y::VarT{"Account_ref"})}, std::nullopt})};
+std::string domainCmds() {
+  return showCmds({y::mkC(y::DEFINE{{"x", y::mkT(y::VarT{"int"})}, std::nullopt}),
+                   y::mkC(y::DEFINE{{"acc", y::mkT(y::VarT{"Account_ref"})}, std::nullopt})});
 }
-std::vector<y::CmdY> goalCmds() {
-  return {y::mkC(y::ASSERT{y::mkE(y::VarE{"x"})})};
-}
+std::string goalCmds() { return showCmds({y::mkC(y::ASSERT{y::mkE(y::VarE{"x"})})}); }
 
 // digits, optionally "." and 1 to 12 digits not ending in 0, then "s" and a line end
 bool isElapsedLine(const std::string& s) {

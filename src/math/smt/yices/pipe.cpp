@@ -403,6 +403,13 @@ void runCmdsYPrime(const YicesPipe& p, const std::vector<CmdY>& cmds) {
   }
 }
 
+void uploadText(const YicesPipe& p, std::string_view text) {
+  if (!p.in) fatal("runCmdsY': the solver handle has no input stream");
+  PipeStreams& s = *p.in;
+  s.os.write(text.data(), static_cast<std::streamsize>(text.size()));
+  s.throwOnWriteError();
+}
+
 void flushY(const YicesPipe& p) {
   if (!p.in) fatal("flushY: the solver handle has no input stream");
   if (!p.in->flush()) p.in->throwOnWriteError();

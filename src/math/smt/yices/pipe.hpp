@@ -6,6 +6,7 @@
 
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "math/smt/yices/syntax.hpp"
@@ -43,6 +44,8 @@ YicesPipe createYicesPipe(const std::string& path, const std::vector<std::string
 
 // Writes each command's text and a line feed into the block-buffered input; never flushes.
 void runCmdsYPrime(const YicesPipe& p, const std::vector<CmdY>& cmds);  // runCmdsY'
+// The same for commands already in text form (each command's text and its line feed).
+void uploadText(const YicesPipe& p, std::string_view text);
 void runCmdsY(const YicesPipe& p, const std::vector<CmdY>& cmds);       // upload, then flush
 void flushY(const YicesPipe& p);
 void exitY(const YicesPipe& p);

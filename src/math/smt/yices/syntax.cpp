@@ -1,7 +1,7 @@
 #include "math/smt/yices/syntax.hpp"
 
+#include <charconv>
 #include <cmath>
-#include <sstream>
 #include <string_view>
 
 #include "fatal.hpp"
@@ -10,16 +10,21 @@ namespace vorlax::yices {
 
 namespace {
 
-// Raw writes: the text must not depend on the stream's width, base or sign flags.
-inline void put(std::ostream& os, std::string_view s) {
-  os.write(s.data(), static_cast<std::streamsize>(s.size()));
-}
-inline void put(std::ostream& os, char c) { os.put(c); }
+// The printers append to a text; the stream forms below hand it on.
+inline void put(std::string& os, std::string_view s) { os.append(s); }
+inline void put(std::string& os, char c) { os.push_back(c); }
 
-void putInt(std::ostream& os, const mpz_class& z) {
-  std::string buf(mpz_sizeinbase(z.get_mpz_t(), 10) + 2, '\0');
-  mpz_get_str(buf.data(), 10, z.get_mpz_t());
-  put(os, std::string_view(buf.c_str()));
+void putInt(std::string& os, const mpz_class& z) {
+  if (z.fits_slong_p()) {
+    char buf[24];
+    auto r = std::to_chars(buf, buf + sizeof buf, z.get_si());
+    os.append(buf, r.ptr);
+    return;
+  }
+  std::size_t at = os.size();
+  os.resize(at + mpz_sizeinbase(z.get_mpz_t(), 10) + 2);
+  mpz_get_str(os.data() + at, 10, z.get_mpz_t());
+  os.resize(at + std::char_traits<char>::length(os.data() + at));
 }
 
 [[noreturn]] void failZeroDenominator() { fatal("Ratio.%: zero denominator"); }
@@ -31,8 +36,8 @@ const auto& deref(const P& p) {
   return *p;
 }
 
-void expOf(std::ostream& os, const ExpYP& e) { showExpY(os, deref(e)); }
-void typOf(std::ostream& os, const TypYP& t) { showTypY(os, deref(t)); }
+void expOf(std::string& os, const ExpYP& e) { appendExpY(os, deref(e)); }
+void typOf(std::string& os, const TypYP& t) { appendTypY(os, deref(t)); }
 
 const char* const kBinKeywords[13] = {"=> ", "= ", "/= ", "< ", "<= ", "> ", ">= ",
                                       "+ ",  "- ", "* ",  "/ ", "div ", "mod "};
@@ -42,18 +47,63 @@ const char* const kControlNames[32] = {
     "v",   "f",   "r",   "SO",  "SI",  "DLE", "DC1", "DC2", "DC3", "DC4", "NAK",
     "SYN", "ETB", "CAN", "EM",  "SUB", "ESC", "FS",  "GS",  "RS",  "US"};
 
-void idTypList(std::ostream& os, const std::vector<IdTyp>& bs) {
-  showListSepByWith(os, " ", bs, [](std::ostream& o, const IdTyp& b) { showIdTyp(o, b); });
+void idTyp(std::string& os, const IdTyp& b) {
+  put(os, b.first);
+  put(os, "::");
+  typOf(os, b.second);
 }
-void expList(std::ostream& os, const std::vector<ExpYP>& es) {
+void fieldOf(std::string& os, const std::pair<std::string, ExpYP>& f) {
+  put(os, f.first);
+  put(os, "::");
+  expOf(os, f.second);
+}
+void binding(std::string& os, const LetBinding& b) {
+  put(os, '(');
+  put(os, b.first.first);
+  if (b.first.second) {
+    put(os, "::");
+    typOf(os, *b.first.second);
+  }
+  put(os, ' ');
+  expOf(os, b.second);
+  put(os, ')');
+}
+void idTypList(std::string& os, const std::vector<IdTyp>& bs) {
+  showListSepByWith(os, " ", bs, idTyp);
+}
+void ctorDef(std::string& os, const std::pair<std::string, std::vector<IdTyp>>& ctor) {
+  if (ctor.second.empty()) {
+    put(os, ctor.first);
+    return;
+  }
+  put(os, '(');
+  put(os, ctor.first);
+  put(os, ' ');
+  idTypList(os, ctor.second);
+  put(os, ')');
+}
+void expList(std::string& os, const std::vector<ExpYP>& es) {
   showListSepByWith(os, " ", es, expOf);
 }
-void typList(std::ostream& os, const std::vector<TypYP>& ts) {
+void typList(std::string& os, const std::vector<TypYP>& ts) {
   showListSepByWith(os, " ", ts, typOf);
 }
+void stringsSepBy(std::string& os, const std::string& sep, const std::vector<std::string>& names) {
+  showListSepByWith(os, sep, names, [](std::string& o, const std::string& n) { put(o, n); });
+}
+template <class T, class F>
+void bracketList(std::string& os, const std::vector<T>& items, F show) {
+  put(os, '[');
+  for (std::size_t i = 0; i < items.size(); ++i) {
+    if (i > 0) put(os, ',');
+    show(os, items[i]);
+  }
+  put(os, ']');
+}
+void stringLit(std::string& os, const std::string& s);
 
 struct ExpPrinter {
-  std::ostream& os;
+  std::string& os;
 
   void operator()(const VarE& x) const { put(os, x.name); }
   void operator()(const LitB& x) const { put(os, x.value ? "true" : "false"); }
@@ -102,8 +152,7 @@ struct ExpPrinter {
   void operator()(const ITE& x) const { cond("(ite ", x.cond, x.then_, x.else_); }
   void operator()(const LET& x) const {
     put(os, "(let (");
-    showListSepByWith(os, " ", x.bindings,
-                      [](std::ostream& o, const LetBinding& b) { showBinding(o, b); });
+    showListSepByWith(os, " ", x.bindings, binding);
     put(os, ") ");
     expOf(os, x.body);
     put(os, ')');
@@ -165,10 +214,7 @@ struct ExpPrinter {
   }
   void operator()(const MKREC& x) const {
     put(os, "(mk-record ");
-    showListSepByWith(os, " ", x.fields,
-                      [](std::ostream& o, const std::pair<std::string, ExpYP>& f) {
-                        showIdTyp(o, f);
-                      });
+    showListSepByWith(os, " ", x.fields, fieldOf);
     put(os, ')');
   }
   void operator()(const SELECT_R& x) const {
@@ -190,12 +236,12 @@ struct ExpPrinter {
 };
 
 struct TypPrinter {
-  std::ostream& os;
+  std::string& os;
 
   void operator()(const VarT& x) const { put(os, x.name); }
   void operator()(const SUBTYPE& x) const {
     put(os, "(subtype ");
-    showIdTyp(os, x.binder);
+    idTyp(os, x.binder);
     put(os, ' ');
     expOf(os, x.pred);
     put(os, ')');
@@ -222,25 +268,21 @@ struct TypPrinter {
     idTypList(os, x.fields);
     put(os, ')');
   }
-  void operator()(const DEP& x) const { showIdTyp(os, x.binder); }
+  void operator()(const DEP& x) const { idTyp(os, x.binder); }
   void operator()(const DATATYPE& x) const {
     put(os, "(datatype ");
-    showListSepByWith(
-        os, " ", x.ctors,
-        [](std::ostream& o, const std::pair<std::string, std::vector<IdTyp>>& c) {
-          showCtorDef(o, c);
-        });
+    showListSepByWith(os, " ", x.ctors, ctorDef);
     put(os, ')');
   }
   void operator()(const SCALAR& x) const {
     put(os, "(scalar ");
-    showStringsSepBy(os, " ", x.names);
+    stringsSepBy(os, " ", x.names);
     put(os, ')');
   }
 };
 
 struct CmdPrinter {
-  std::ostream& os;
+  std::string& os;
 
   void operator()(const DEFTYP& x) const {
     put(os, "(define-type ");
@@ -253,7 +295,7 @@ struct CmdPrinter {
   }
   void operator()(const DEFINE& x) const {
     put(os, "(define ");
-    showIdTyp(os, x.binder);
+    idTyp(os, x.binder);
     if (x.value) {
       put(os, ' ');
       expOf(os, *x.value);
@@ -296,12 +338,12 @@ struct CmdPrinter {
   void operator()(const POP&) const { put(os, "(pop)"); }
   void operator()(const ECHO& x) const {
     put(os, "(echo ");
-    showStringLit(os, x.text);
+    stringLit(os, x.text);
     put(os, ')');
   }
   void operator()(const INCLUDE& x) const {
     put(os, "(include ");
-    showStringLit(os, x.file);
+    stringLit(os, x.file);
     put(os, ')');
   }
   void operator()(const RESET&) const { put(os, "(reset)"); }
@@ -310,11 +352,18 @@ struct CmdPrinter {
   void operator()(const EXIT&) const { put(os, "(exit)"); }
 };
 
-template <class T, class F>
-std::string toText(const T& v, F show) {
-  std::ostringstream os;
-  show(os, v);
-  return std::move(os).str();
+// Writes what `print` appends to a text into the stream; when the printer fails, the text
+// in front of the failure is written before the failure goes on.
+template <class F>
+void toStream(std::ostream& os, F print) {
+  std::string text;
+  try {
+    print(text);
+  } catch (...) {
+    os.write(text.data(), static_cast<std::streamsize>(text.size()));
+    throw;
+  }
+  os.write(text.data(), static_cast<std::streamsize>(text.size()));
 }
 
 }  // namespace
@@ -351,18 +400,34 @@ mpq_class Ratio::value() const {
 
 [[noreturn]] void emptyListFailure() { fatal("Prelude.foldr1: empty list"); }
 
-void showExpY(std::ostream& os, const ExpY& e) { std::visit(ExpPrinter{os}, e.v); }
-void showTypY(std::ostream& os, const TypY& t) { std::visit(TypPrinter{os}, t.v); }
-void showCmdY(std::ostream& os, const CmdY& c) { std::visit(CmdPrinter{os}, c.v); }
+void appendExpY(std::string& out, const ExpY& e) { std::visit(ExpPrinter{out}, e.v); }
+void appendTypY(std::string& out, const TypY& t) { std::visit(TypPrinter{out}, t.v); }
+void appendCmdY(std::string& out, const CmdY& c) { std::visit(CmdPrinter{out}, c.v); }
+
+void showExpY(std::ostream& os, const ExpY& e) {
+  toStream(os, [&](std::string& o) { appendExpY(o, e); });
+}
+void showTypY(std::ostream& os, const TypY& t) {
+  toStream(os, [&](std::string& o) { appendTypY(o, t); });
+}
+void showCmdY(std::ostream& os, const CmdY& c) {
+  toStream(os, [&](std::string& o) { appendCmdY(o, c); });
+}
 
 std::string showExpY(const ExpY& e) {
-  return toText(e, [](std::ostream& o, const ExpY& x) { showExpY(o, x); });
+  std::string out;
+  appendExpY(out, e);
+  return out;
 }
 std::string showTypY(const TypY& t) {
-  return toText(t, [](std::ostream& o, const TypY& x) { showTypY(o, x); });
+  std::string out;
+  appendTypY(out, t);
+  return out;
 }
 std::string showCmdY(const CmdY& c) {
-  return toText(c, [](std::ostream& o, const CmdY& x) { showCmdY(o, x); });
+  std::string out;
+  appendCmdY(out, c);
+  return out;
 }
 
 std::ostream& operator<<(std::ostream& os, const ExpY& e) {
@@ -379,66 +444,34 @@ std::ostream& operator<<(std::ostream& os, const CmdY& c) {
 }
 
 void showExpYList(std::ostream& os, const std::vector<ExpYP>& es) {
-  put(os, '[');
-  for (std::size_t i = 0; i < es.size(); ++i) {
-    if (i > 0) put(os, ',');
-    expOf(os, es[i]);
-  }
-  put(os, ']');
+  toStream(os, [&](std::string& o) { bracketList(o, es, expOf); });
 }
-
 void showTypYList(std::ostream& os, const std::vector<TypYP>& ts) {
-  put(os, '[');
-  for (std::size_t i = 0; i < ts.size(); ++i) {
-    if (i > 0) put(os, ',');
-    typOf(os, ts[i]);
-  }
-  put(os, ']');
+  toStream(os, [&](std::string& o) { bracketList(o, ts, typOf); });
 }
-
 void showIdTyp(std::ostream& os, const IdTyp& b) {
-  put(os, b.first);
-  put(os, "::");
-  typOf(os, b.second);
+  toStream(os, [&](std::string& o) { idTyp(o, b); });
 }
-
 void showIdTyp(std::ostream& os, const std::pair<std::string, ExpYP>& f) {
-  put(os, f.first);
-  put(os, "::");
-  expOf(os, f.second);
+  toStream(os, [&](std::string& o) { fieldOf(o, f); });
 }
-
 void showBinding(std::ostream& os, const LetBinding& b) {
-  put(os, '(');
-  put(os, b.first.first);
-  if (b.first.second) {
-    put(os, "::");
-    typOf(os, *b.first.second);
-  }
-  put(os, ' ');
-  expOf(os, b.second);
-  put(os, ')');
+  toStream(os, [&](std::string& o) { binding(o, b); });
 }
-
 void showCtorDef(std::ostream& os, const std::pair<std::string, std::vector<IdTyp>>& ctor) {
-  if (ctor.second.empty()) {
-    put(os, ctor.first);
-    return;
-  }
-  put(os, '(');
-  put(os, ctor.first);
-  put(os, ' ');
-  idTypList(os, ctor.second);
-  put(os, ')');
+  toStream(os, [&](std::string& o) { ctorDef(o, ctor); });
 }
-
 void showStringsSepBy(std::ostream& os, const std::string& sep,
                       const std::vector<std::string>& names) {
-  showListSepByWith(os, sep, names,
-                    [](std::ostream& o, const std::string& n) { put(o, n); });
+  toStream(os, [&](std::string& o) { stringsSepBy(o, sep, names); });
+}
+void showStringLit(std::ostream& os, const std::string& s) {
+  toStream(os, [&](std::string& o) { stringLit(o, s); });
 }
 
-void showStringLit(std::ostream& os, const std::string& s) {
+namespace {
+
+void stringLit(std::string& os, const std::string& s) {
   put(os, '"');
   const std::size_t n = s.size();
   for (std::size_t i = 0; i < n; ++i) {
@@ -464,5 +497,7 @@ void showStringLit(std::ostream& os, const std::string& s) {
   }
   put(os, '"');
 }
+
+}  // namespace
 
 }  // namespace vorlax::yices

@@ -147,6 +147,10 @@ CmdY mkC(T node) { return CmdY{std::move(node)}; }
 // Every printer writes front to back into the stream; a value that cannot be printed (an
 // empty list where an element is needed, a zero denominator) raises the fatal error after
 // every character in front of it has been written.
+// The append forms add the text to `out`; on a failure `out` holds the text in front of it.
+void appendExpY(std::string& out, const ExpY& e);
+void appendTypY(std::string& out, const TypY& t);
+void appendCmdY(std::string& out, const CmdY& c);
 void showExpY(std::ostream& os, const ExpY& e);
 void showTypY(std::ostream& os, const TypY& t);
 void showCmdY(std::ostream& os, const CmdY& c);
@@ -173,11 +177,10 @@ void showStringsSepBy(std::ostream& os, const std::string& sep,
                       const std::vector<std::string>& names);
 // "(" name " " value ")" or "(" name "::" type " " value ")"
 void showBinding(std::ostream& os, const LetBinding& b);
-// Writes the items separated by sep, each with show(os, item); an empty list is fatal
-// ("Prelude.foldr1: empty list").
-template <class T, class F>
-void showListSepByWith(std::ostream& os, const std::string& sep, const std::vector<T>& items,
-                       F show);
+// Writes the items separated by sep, each with show(os, item), into a stream or a text; an
+// empty list is fatal ("Prelude.foldr1: empty list").
+template <class Out, class T, class F>
+void showListSepByWith(Out& os, const std::string& sep, const std::vector<T>& items, F show);
 // A double-quoted string literal with backslash escapes (echo and include operands):
 // printable ASCII as itself (a double quote and a backslash escaped), control characters by
 // their names (\n, \t, \NUL, \SO ...), 127 as \DEL, bytes above 127 as their decimal code;
@@ -186,13 +189,17 @@ void showStringLit(std::ostream& os, const std::string& s);
 
 [[noreturn]] void emptyListFailure();
 
-template <class T, class F>
-void showListSepByWith(std::ostream& os, const std::string& sep, const std::vector<T>& items,
-                       F show) {
+inline void putText(std::ostream& os, const std::string& s) {
+  os.write(s.data(), static_cast<std::streamsize>(s.size()));
+}
+inline void putText(std::string& out, const std::string& s) { out += s; }
+
+template <class Out, class T, class F>
+void showListSepByWith(Out& os, const std::string& sep, const std::vector<T>& items, F show) {
   if (items.empty()) emptyListFailure();
   bool first = true;
   for (const auto& it : items) {
-    if (!first) os.write(sep.data(), static_cast<std::streamsize>(sep.size()));
+    if (!first) putText(os, sep);
     first = false;
     show(os, it);
   }
