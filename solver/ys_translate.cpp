@@ -1,5 +1,6 @@
 #include "ys_translate.hpp"
 
+#include <algorithm>
 #include <unordered_set>
 
 namespace vxsolver {
@@ -12,119 +13,173 @@ bool numeralValue(const z3::expr& e, mpq_class& q) {
 }
 
 static z3::expr mkNum(z3::context& c, const mpq_class& q, bool isInt) {
+  if (isInt && q.get_num().fits_slong_p()) return c.int_val(static_cast<int64_t>(q.get_num().get_si()));
   if (isInt) return c.int_val(q.get_num().get_str().c_str());
   return c.real_val(q.get_str().c_str());
 }
 
-static bool isNot(const z3::expr& e) { return e.is_app() && e.decl().decl_kind() == Z3_OP_NOT; }
-
 // ---------------------------------------------------------------- folding builders
 
-static bool isAnd(const z3::expr& e) { return e.is_app() && e.decl().decl_kind() == Z3_OP_AND; }
+// The folding builders look at many terms that they do not keep. They do so through the
+// handles of the C API, borrowed from terms that their caller holds, so that looking
+// costs no reference counting.
+
+static bool isTrue(const z3::expr& e) { return Z3_get_bool_value(e.ctx(), e) == Z3_L_TRUE; }
+static bool isFalse(const z3::expr& e) { return Z3_get_bool_value(e.ctx(), e) == Z3_L_FALSE; }
+
+static bool isAppOf(Z3_context c, Z3_ast a, Z3_decl_kind k) {
+  return Z3_get_ast_kind(c, a) == Z3_APP_AST && Z3_get_decl_kind(c, Z3_get_app_decl(c, Z3_to_app(c, a))) == k;
+}
+
+static bool isNot(const z3::expr& e) { return isAppOf(e.ctx(), e, Z3_OP_NOT); }
 
 // The conjuncts of a formula, nested conjunctions flattened.
-static void conjuncts(const z3::expr& e, std::vector<z3::expr>& out) {
-  if (isAnd(e)) {
-    for (unsigned i = 0; i < e.num_args(); ++i) conjuncts(e.arg(i), out);
+static void conjuncts(Z3_context c, Z3_ast e, std::vector<Z3_ast>& out) {
+  if (isAppOf(c, e, Z3_OP_AND)) {
+    Z3_app app = Z3_to_app(c, e);
+    unsigned n = Z3_get_app_num_args(c, app);
+    for (unsigned i = 0; i < n; ++i) conjuncts(c, Z3_get_app_arg(c, app, i), out);
   } else {
     out.push_back(e);
   }
 }
 
+// The Z3 ids of terms paired with their positions, in the order of the ids.
+static std::vector<std::pair<unsigned, size_t>> sortedIds(Z3_context c, const std::vector<Z3_ast>& ts) {
+  std::vector<std::pair<unsigned, size_t>> ids(ts.size());
+  for (size_t i = 0; i < ts.size(); ++i) ids[i] = {Z3_get_ast_id(c, ts[i]), i};
+  std::sort(ids.begin(), ids.end());
+  return ids;
+}
+
+// The terms without repetitions, each where it first occurs.
+static std::vector<Z3_ast> withoutRepeats(Z3_context c, const std::vector<Z3_ast>& ts) {
+  if (ts.size() < 2) return ts;
+  std::vector<bool> first(ts.size(), false);
+  auto ids = sortedIds(c, ts);
+  for (size_t i = 0; i < ids.size(); ++i)
+    if (i == 0 || ids[i].first != ids[i - 1].first) first[ids[i].second] = true;
+  std::vector<Z3_ast> out;
+  for (size_t i = 0; i < ts.size(); ++i)
+    if (first[i]) out.push_back(ts[i]);
+  return out;
+}
+
 z3::expr Translator::mkAnd(const std::vector<z3::expr>& es) {
-  std::vector<z3::expr> flat;
-  for (const auto& e : es) conjuncts(e, flat);
-  z3::expr_vector v(ctx_);
-  std::unordered_set<unsigned> seen;
-  for (const auto& e : flat) {
-    if (e.is_true()) continue;
-    if (e.is_false()) return ctx_.bool_val(false);
-    if (seen.insert(e.id()).second) v.push_back(e);
+  std::vector<Z3_ast> flat;
+  for (const auto& e : es) conjuncts(ctx_, e, flat);
+  return andOf(flat);
+}
+
+z3::expr Translator::andOf(const std::vector<Z3_ast>& conjs) {
+  std::vector<Z3_ast> kept;
+  for (Z3_ast a : conjs) {
+    Z3_lbool v = Z3_get_bool_value(ctx_, a);
+    if (v == Z3_L_TRUE) continue;
+    if (v == Z3_L_FALSE) return ctx_.bool_val(false);
+    kept.push_back(a);
   }
-  if (v.empty()) return ctx_.bool_val(true);
-  if (v.size() == 1) return v[0];
-  return z3::mk_and(v);
+  kept = withoutRepeats(ctx_, kept);
+  if (kept.empty()) return ctx_.bool_val(true);
+  if (kept.size() == 1) return z3::expr(ctx_, kept[0]);
+  Z3_ast r = Z3_mk_and(ctx_, static_cast<unsigned>(kept.size()), kept.data());
+  ctx_.check_error();
+  return z3::expr(ctx_, r);
 }
 
 // A disjunction; conjuncts common to every disjunct are moved out of it, so that
 // (or (and F A) (and F B)) becomes (and F (or A B)) and F is known whichever holds.
 z3::expr Translator::mkOr(const std::vector<z3::expr>& es) {
-  std::vector<z3::expr> ds;
-  std::unordered_set<unsigned> seen;
+  std::vector<Z3_ast> ds;
   for (const auto& e : es) {
-    if (e.is_false()) continue;
-    if (e.is_true()) return ctx_.bool_val(true);
-    if (seen.insert(e.id()).second) ds.push_back(e);
+    if (isFalse(e)) continue;
+    if (isTrue(e)) return ctx_.bool_val(true);
+    ds.push_back(e);
   }
+  ds = withoutRepeats(ctx_, ds);
   if (ds.empty()) return ctx_.bool_val(false);
-  if (ds.size() == 1) return ds[0];
-  std::vector<std::vector<z3::expr>> parts(ds.size());
-  for (size_t i = 0; i < ds.size(); ++i) conjuncts(ds[i], parts[i]);
-  std::unordered_map<unsigned, size_t> count;
-  for (const auto& p : parts) {
-    std::unordered_set<unsigned> once;
-    for (const auto& c : p)
-      if (once.insert(c.id()).second) ++count[c.id()];
+  if (ds.size() == 1) return z3::expr(ctx_, ds[0]);
+  std::vector<std::vector<Z3_ast>> parts(ds.size());
+  for (size_t i = 0; i < ds.size(); ++i) conjuncts(ctx_, ds[i], parts[i]);
+  // The conjuncts that every disjunct has: (id, disjunct) pairs, in the order of the ids.
+  std::vector<std::pair<unsigned, size_t>> occurrences;
+  for (size_t i = 0; i < parts.size(); ++i)
+    for (Z3_ast c : parts[i]) occurrences.emplace_back(Z3_get_ast_id(ctx_, c), i);
+  std::sort(occurrences.begin(), occurrences.end());
+  occurrences.erase(std::unique(occurrences.begin(), occurrences.end()), occurrences.end());
+  std::vector<unsigned> commonIds;  // sorted
+  for (size_t i = 0, j; i < occurrences.size(); i = j) {
+    for (j = i; j < occurrences.size() && occurrences[j].first == occurrences[i].first; ++j) {
+    }
+    if (j - i == ds.size()) commonIds.push_back(occurrences[i].first);
   }
+  if (commonIds.empty()) {
+    Z3_ast r = Z3_mk_or(ctx_, static_cast<unsigned>(ds.size()), ds.data());
+    ctx_.check_error();
+    return z3::expr(ctx_, r);
+  }
+  auto isCommon = [&](Z3_ast c) {
+    return std::binary_search(commonIds.begin(), commonIds.end(), Z3_get_ast_id(ctx_, c));
+  };
   std::vector<z3::expr> common;
-  std::unordered_set<unsigned> commonIds;
-  for (const auto& c : parts[0])
-    if (count[c.id()] == ds.size() && commonIds.insert(c.id()).second) common.push_back(c);
-  if (common.empty()) {
-    z3::expr_vector v(ctx_);
-    for (const auto& d : ds) v.push_back(d);
-    return z3::mk_or(v);
-  }
+  for (Z3_ast c : withoutRepeats(ctx_, parts[0]))
+    if (isCommon(c)) common.emplace_back(ctx_, c);
   std::vector<z3::expr> rests;
   for (const auto& p : parts) {
-    std::vector<z3::expr> rest;
-    for (const auto& c : p)
-      if (!commonIds.count(c.id())) rest.push_back(c);
-    rests.push_back(mkAnd(rest));
+    std::vector<Z3_ast> rest;
+    for (Z3_ast c : p)
+      if (!isCommon(c)) rest.push_back(c);
+    rests.push_back(andOf(rest));
   }
   common.push_back(mkOr(rests));
   return mkAnd(common);
 }
 
 z3::expr Translator::mkNot(const z3::expr& a) {
-  if (a.is_true()) return ctx_.bool_val(false);
-  if (a.is_false()) return ctx_.bool_val(true);
+  if (isTrue(a)) return ctx_.bool_val(false);
+  if (isFalse(a)) return ctx_.bool_val(true);
   if (isNot(a)) return a.arg(0);
   return !a;
 }
 
 z3::expr Translator::mkImplies(const z3::expr& a, const z3::expr& b) {
-  if (a.is_true()) return b;
-  if (a.is_false() || b.is_true()) return ctx_.bool_val(true);
-  if (b.is_false()) return mkNot(a);
+  if (isTrue(a)) return b;
+  if (isFalse(a) || isTrue(b)) return ctx_.bool_val(true);
+  if (isFalse(b)) return mkNot(a);
   if (z3::eq(a, b)) return ctx_.bool_val(true);
   return z3::implies(a, b);
 }
 
 z3::expr Translator::mkIte(const z3::expr& c, const z3::expr& t0, const z3::expr& e0) {
-  if (c.is_true()) return t0;
-  if (c.is_false()) return e0;
+  if (isTrue(c)) return t0;
+  if (isFalse(c)) return e0;
   z3::sort s = joinSort(t0.get_sort(), e0.get_sort());
   z3::expr t = coerce(t0, s), e = coerce(e0, s);
   if (z3::eq(t, e)) return t;
   if (s.is_bool()) {
-    if (t.is_true()) return mkOr({c, e});
-    if (t.is_false()) return mkAnd({mkNot(c), e});
-    if (e.is_true()) return mkOr({mkNot(c), t});
-    if (e.is_false()) return mkAnd({c, t});
+    if (isTrue(t)) return mkOr({c, e});
+    if (isFalse(t)) return mkAnd({mkNot(c), e});
+    if (isTrue(e)) return mkOr({mkNot(c), t});
+    if (isFalse(e)) return mkAnd({c, t});
   }
   return z3::ite(c, t, e);
 }
 
+// The function symbol at the head of a term; null for a term that is not an application.
+static Z3_func_decl headOf(const z3::expr& e) {
+  if (Z3_get_ast_kind(e.ctx(), e) != Z3_APP_AST) return nullptr;
+  return Z3_get_app_decl(e.ctx(), Z3_to_app(e.ctx(), e));
+}
+
 bool Translator::isCtorApp(const z3::expr& e, const z3::func_decl& d) const {
-  return e.is_app() && e.decl().id() == d.id();
+  return headOf(e) == static_cast<Z3_func_decl>(d);
 }
 
 long Translator::ctorIndex(const Type& t, const z3::expr& e) const {
-  if (!e.is_app()) return -1;
-  unsigned id = e.decl().id();
+  Z3_func_decl head = headOf(e);
+  if (!head) return -1;
   for (size_t i = 0; i < t.ctorDecls.size(); ++i)
-    if (t.ctorDecls[i].id() == id) return static_cast<long>(i);
+    if (static_cast<Z3_func_decl>(t.ctorDecls[i]) == head) return static_cast<long>(i);
   return -1;
 }
 
@@ -135,10 +190,10 @@ z3::expr Translator::mkEq(const z3::expr& a0, const z3::expr& b0) {
   mpq_class x, y;
   if (numeralValue(a, x) && numeralValue(b, y)) return ctx_.bool_val(x == y);
   if (s.is_bool()) {
-    if (a.is_true()) return b;
-    if (b.is_true()) return a;
-    if (a.is_false()) return mkNot(b);
-    if (b.is_false()) return mkNot(a);
+    if (isTrue(a)) return b;
+    if (isTrue(b)) return a;
+    if (isFalse(a)) return mkNot(b);
+    if (isFalse(b)) return mkNot(a);
   }
   if (a.is_app() && b.is_app() && a.get_sort().is_datatype()) {
     auto ma = g_.declMeta.find(a.decl().id());
@@ -309,10 +364,10 @@ z3::expr Translator::quantify(bool forall, const std::vector<TypeP>& types, cons
         guards.push_back(typeConstraint(*types[i], doms[i][ix[i]]));
       }
       z3::expr g = mkAnd(guards);
-      if (!g.is_false()) {
+      if (!isFalse(g)) {
         z3::expr b = body(vals);
         z3::expr p = forall ? mkImplies(g, b) : mkAnd({g, b});
-        if (forall ? p.is_false() : p.is_true()) return p;
+        if (forall ? isFalse(p) : isTrue(p)) return p;
         parts.push_back(p);
       }
       size_t k = 0;
@@ -334,13 +389,20 @@ z3::expr Translator::quantify(bool forall, const std::vector<TypeP>& types, cons
   z3::expr g = mkAnd(guards);
   z3::expr b = body(vals);
   z3::expr inner = forall ? mkImplies(g, b) : mkAnd({g, b});
-  if (inner.is_true() || inner.is_false()) return inner;
+  if (isTrue(inner) || isFalse(inner)) return inner;
   return forall ? z3::forall(vars, inner) : z3::exists(vars, inner);
 }
 
 // ---------------------------------------------------------------- evaluation
 
 Val Translator::global(const std::string& name) {
+  if (auto it = globals_.find(name); it != globals_.end()) return it->second;
+  Val v = evalGlobal(name);
+  globals_.emplace(name, v);
+  return v;
+}
+
+Val Translator::evalGlobal(const std::string& name) {
   const SymbolP* sp = g_.lookup(name);
   if (!sp) throw SolverError("unknown name \"" + name + "\"");
   const Symbol& s = **sp;
@@ -355,10 +417,6 @@ Val Translator::global(const std::string& name) {
       return Val{std::nullopt, f};
     }
     case Symbol::Defined: {
-      std::string key = "d";
-      key += std::to_string(s.uid);
-      auto it = memo_.find(key);
-      if (it != memo_.end()) return it->second.result;
       if (inProgress_.count(s.uid)) throw SolverError("the definition of \"" + name + "\" refers to itself");
       inProgress_.insert(s.uid);
       Val v;
@@ -370,7 +428,6 @@ Val Translator::global(const std::string& name) {
       }
       inProgress_.erase(s.uid);
       if (v.term && s.type->sort) v.term = coerce(*v.term, *s.type->sort);
-      memo_.emplace(key, Memo{v, {}});
       return v;
     }
     case Symbol::ScalarElem: return Val{s.owner->ctorDecls[s.ctor](), nullptr};
@@ -412,6 +469,12 @@ std::vector<TypeP> Translator::paramTypes(const FunVal& f) const {
   return {};
 }
 
+size_t Translator::MemoHash::operator()(const MemoKey& k) const {
+  size_t h = 0;
+  for (unsigned long id : k.ids) h = (h ^ id) * 0x100000001b3ull;
+  return h;
+}
+
 z3::expr Translator::funEq(const Val& a, const Val& b) {
   std::vector<TypeP> types = paramTypes(*a.fun);
   std::vector<std::string> names(types.size(), "x");
@@ -427,13 +490,11 @@ Val Translator::apply(const Val& fv, const std::vector<Val>& args) {
   const FunVal& f = *fv.fun;
   switch (f.kind) {
     case FunVal::Closure: {
-      // Terms are keyed by their Z3 identity, function values by their own.
-      std::string key = "c";
-      key += std::to_string(f.uid);
-      for (const auto& a : args) {
-        key += a.term ? ":" : ":f";
-        key += std::to_string(a.term ? a.term->id() : static_cast<unsigned long>(a.fun->uid));
-      }
+      MemoKey key;
+      key.ids.reserve(args.size() + 1);
+      key.ids.push_back(static_cast<unsigned long>(f.uid));
+      for (const auto& a : args)
+        key.ids.push_back(a.term ? 2ul * a.term->id() : 2ul * static_cast<unsigned long>(a.fun->uid) + 1);
       if (auto it = memo_.find(key); it != memo_.end()) return it->second.result;
       EnvP env = f.env;
       for (size_t i = 0; i < args.size(); ++i) {
@@ -442,7 +503,7 @@ Val Translator::apply(const Val& fv, const std::vector<Val>& args) {
         env = std::make_shared<const Env>(Env{f.params[i].name, v, env});
       }
       Val r = eval(*f.body, env);
-      memo_.emplace(key, Memo{r, args});
+      memo_.emplace(std::move(key), Memo{r, args});
       return r;
     }
     case FunVal::UF: {
@@ -606,7 +667,7 @@ Val Translator::eval(const Expr& e, const EnvP& env) {
       std::vector<z3::expr> parts;
       for (const auto& a : e.args) {
         z3::expr t = *eval(*a, env).term;
-        if (isAnd ? t.is_false() : t.is_true()) return Val{t, nullptr};
+        if (isAnd ? isFalse(t) : isTrue(t)) return Val{t, nullptr};
         parts.push_back(t);
       }
       return Val{isAnd ? mkAnd(parts) : mkOr(parts), nullptr};
@@ -614,7 +675,7 @@ Val Translator::eval(const Expr& e, const EnvP& env) {
     case ExprKind::Not: return Val{mkNot(*eval(*e.args[0], env).term), nullptr};
     case ExprKind::Implies: {
       z3::expr a = *eval(*e.args[0], env).term;
-      if (a.is_false()) return Val{ctx_.bool_val(true), nullptr};
+      if (isFalse(a)) return Val{ctx_.bool_val(true), nullptr};
       return Val{mkImplies(a, *eval(*e.args[1], env).term), nullptr};
     }
     case ExprKind::Eq:
@@ -635,8 +696,8 @@ Val Translator::eval(const Expr& e, const EnvP& env) {
     case ExprKind::Mod: return evalArith(e, env);
     case ExprKind::Ite: {
       z3::expr c = *eval(*e.args[0], env).term;
-      if (c.is_true()) return eval(*e.args[1], env);
-      if (c.is_false()) return eval(*e.args[2], env);
+      if (isTrue(c)) return eval(*e.args[1], env);
+      if (isFalse(c)) return eval(*e.args[2], env);
       Val t = eval(*e.args[1], env), f = eval(*e.args[2], env);
       if (!t.isFun()) return Val{mkIte(c, *t.term, *f.term), nullptr};
       auto g = funVal(FunVal::Ite, nextFunUid_++);

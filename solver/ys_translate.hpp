@@ -68,12 +68,17 @@ class Translator {
   z3::expr quantify(bool forall, const std::vector<TypeP>& types, const std::vector<std::string>& names,
                     const std::function<z3::expr(const std::vector<Val>&)>& body);
   // Forgets memoised results (after pop, reset, or a change of a symbol's meaning).
-  void clearMemo() { memo_.clear(); }
+  void clearMemo() {
+    memo_.clear();
+    globals_.clear();
+  }
   // The types of the parameters of a function value's first application.
   std::vector<TypeP> paramTypes(const FunVal& f) const;
 
   // Term builders that fold what is evident.
   z3::expr mkAnd(const std::vector<z3::expr>& es);
+  // The same over conjuncts borrowed from terms that the caller holds.
+  z3::expr andOf(const std::vector<Z3_ast>& conjs);
   z3::expr mkOr(const std::vector<z3::expr>& es);
   z3::expr mkNot(const z3::expr& a);
   z3::expr mkImplies(const z3::expr& a, const z3::expr& b);
@@ -88,7 +93,8 @@ class Translator {
   static constexpr long kMaxExpansionDepth = kNestingBound;
 
  private:
-  Val global(const std::string& name);
+  Val global(const std::string& name);  // cached in globals_
+  Val evalGlobal(const std::string& name);
   Val evalArith(const Expr& e, const EnvP& env);
   Val evalCompare(const Expr& e, const EnvP& env);
   std::vector<z3::expr> enumerate(const Type& t);
@@ -99,13 +105,24 @@ class Translator {
 
   Globals& g_;
   z3::context& ctx_;
-  // A memoised result, keyed by the identities of the arguments; the arguments are held
-  // with it so that no identity is reused while the entry lives.
+  // A memoised application of a closure, keyed by the closure's identity and those of
+  // the arguments (a term's Z3 id, a function value's uid); the arguments are held with
+  // it so that no identity is reused while the entry lives.
+  struct MemoKey {
+    std::vector<unsigned long> ids;  // the closure's uid, then per argument id * 2 (+1 for a function)
+    bool operator==(const MemoKey& o) const { return ids == o.ids; }
+  };
+  struct MemoHash {
+    size_t operator()(const MemoKey& k) const;
+  };
   struct Memo {
     Val result;
     std::vector<Val> args;
   };
-  std::unordered_map<std::string, Memo> memo_;
+  std::unordered_map<MemoKey, Memo, MemoHash> memo_;
+  // The values of global names as evaluated since the last clearMemo (a symbol's meaning
+  // only changes where that is called).
+  std::unordered_map<std::string, Val> globals_;
   long nextFunUid_ = 1;
   long nextVar_ = 1;
   long depth_ = 0;
