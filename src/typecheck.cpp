@@ -153,11 +153,12 @@ Outcome lookupAttrType(const std::vector<Struct>& structs, const std::string& f,
                        const std::string& s, Type& out) {
   for (const Struct& st : structs) {
     if (st.structName != s) continue;
-    DeclMap fields = declsToMap(st.structDecls);
-    auto it = fields.find(f);
-    if (it == fields.end()) return notFound(f);
-    out = it->second;
-    return std::nullopt;
+    for (const Decl& d : st.structDecls)
+      if (d.declName == f) {
+        out = d.declType;
+        return std::nullopt;
+      }
+    return notFound(f);
   }
   return "<" + s + "> not found";
 }

@@ -145,6 +145,27 @@ TEST(Upload, NothingReachesTheSolverBeforeTheFlush) {
                                "\")\n(check)\n(echo \"\\n" + E + "\")\n");
 }
 
+// Text that holds commands goes out as it is, in order with the commands sent one by one,
+// and like them only with the flush.
+TEST(Upload, TextOfCommandsGoesOutAsItIs) {
+  TempDir dir;
+  std::string log = (dir.path() / "log").string();
+  YicesPipe p = createYicesPipe(dir.fake("recorder.sh"), {log});
+  ASSERT_TRUE(eventually([&] { return readFile(log) == "started\n"; }));
+  runCmdsYPrime(p, {def("a")});
+  uploadText(p, "(define b::int)\n(assert (= b  1))\n");
+  uploadText(p, "");
+  runCmdsYPrime(p, {mkC(PUSH{})});
+  std::this_thread::sleep_for(300ms);
+  EXPECT_EQ(readFile(log), "started\n");
+  flushY(p);
+  EXPECT_TRUE(eventually([&] {
+    return readFile(log) == "started\n(define a::int)\n(define b::int)\n(assert (= b  1))\n(push)\n";
+  }));
+  exitY(p);
+  EXPECT_TRUE(endsWithin(p.process, 10s));
+}
+
 TEST(Upload, RunCmdsYAndExitYSendAtOnce) {
   TempDir dir;
   std::string log = (dir.path() / "log").string();

@@ -31,6 +31,12 @@ void print(std::ostream& os, const Value& x) {
   else showCmdY(os, std::get<CmdY>(x));
 }
 
+void append(std::string& out, const Value& x) {
+  if (auto e = std::get_if<ExpYP>(&x)) appendExpY(out, **e);
+  else if (auto ty = std::get_if<TypYP>(&x)) appendTypY(out, **ty);
+  else appendCmdY(out, std::get<CmdY>(x));
+}
+
 struct Case {
   const char* what;
   Value value;
@@ -51,6 +57,10 @@ std::vector<Case> printCases() {
       {"LitI negative", i(-5L), "-5"},
       {"LitI 2^70", i(k2pow70.c_str()), k2pow70},
       {"LitI far below 64 bits", i(kBig.c_str()), kBig},
+      {"LitI largest 64-bit", i("9223372036854775807"), "9223372036854775807"},
+      {"LitI one past 64 bits", i("9223372036854775808"), "9223372036854775808"},
+      {"LitI smallest 64-bit", i("-9223372036854775808"), "-9223372036854775808"},
+      {"LitI one below 64 bits", i("-9223372036854775809"), "-9223372036854775809"},
       {"LitR half", r(1, 2), "1/2"},
       {"LitR minus half", r(-1, 2), "-1/2"},
       {"LitR whole", r(3, 1), "3/1"},
@@ -160,6 +170,9 @@ TEST(SyntaxPrint, EveryConstructorGivesItsExactText) {
     std::ostringstream os;
     print(os, c.value);
     EXPECT_EQ(os.str(), c.text) << c.what;
+    std::string text = "x";
+    append(text, c.value);
+    EXPECT_EQ(text, "x" + c.text) << c.what;
   }
 }
 
@@ -290,6 +303,15 @@ TEST(SyntaxPrint, FailureLeavesThePrecedingTextInTheStream) {
       EXPECT_EQ(f.message, c.message) << c.what;
     }
     EXPECT_EQ(os.str(), c.partial) << c.what;
+    // The append forms keep what the text held and add the same front part.
+    std::string text = "(push)\n";
+    try {
+      append(text, c.value);
+      ADD_FAILURE() << c.what << ": appended " << text;
+    } catch (const vorlax::Fatal& f) {
+      EXPECT_EQ(f.message, c.message) << c.what;
+    }
+    EXPECT_EQ(text, "(push)\n" + c.partial) << c.what;
   }
 }
 
