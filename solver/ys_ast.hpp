@@ -81,7 +81,7 @@ struct Expr {
   ExprKind kind = ExprKind::Name;
   std::string name;            // Name; the field of SelectRecord/UpdateRecord
   bool boolVal = false;        // BoolLit
-  mpq_class num;               // NumLit
+  std::optional<mpq_class> num;  // NumLit (other forms carry none, which saves allocating it)
   bool isInt = true;           // NumLit: written as an integer
   long index = 0;              // SelectTuple/UpdateTuple (from 1)
   std::vector<ExprP> args;     // operands; App: function then arguments;

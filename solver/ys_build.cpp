@@ -64,7 +64,7 @@ std::optional<mpz_class> Builder::constInt(const SExp& s) {
     if (ok && isInt) return q.get_num();
     if (const SymbolP* sym = g_.lookup(s.text)) {
       if ((*sym)->kind == Symbol::Defined && (*sym)->value->kind == ExprKind::NumLit && (*sym)->value->isInt)
-        return (*sym)->value->num.get_num();
+        return (*sym)->value->num->get_num();
     }
     return std::nullopt;
   }
@@ -340,23 +340,32 @@ static std::shared_ptr<Expr> node(ExprKind k) {
   return e;
 }
 
+// A name or a literal.
+ExprP Builder::atom(const SExp& s) {
+  if (s.text == "true" || s.text == "false") {
+    auto e = node(ExprKind::BoolLit);
+    e->boolVal = s.text == "true";
+    return e;
+  }
+  if (looksNumeric(s.text)) {
+    auto e = node(ExprKind::NumLit);
+    bool ok;
+    e->num = parseNumber(s.text, e->isInt, ok);
+    if (!ok) throw SolverError("malformed number \"" + s.text + "\"");
+    return e;
+  }
+  if (isReservedWord(s.text)) throw SolverError("\"" + s.text + "\" is a keyword, not a value");
+  auto e = node(ExprKind::Name);
+  e->name = s.text;
+  return e;
+}
+
 ExprP Builder::expr(const SExp& s) {
   if (s.kind == SExp::Atom) {
-    if (s.text == "true" || s.text == "false") {
-      auto e = node(ExprKind::BoolLit);
-      e->boolVal = s.text == "true";
-      return e;
-    }
-    if (looksNumeric(s.text)) {
-      auto e = node(ExprKind::NumLit);
-      bool ok;
-      e->num = parseNumber(s.text, e->isInt, ok);
-      if (!ok) throw SolverError("malformed number \"" + s.text + "\"");
-      return e;
-    }
-    if (isReservedWord(s.text)) throw SolverError("\"" + s.text + "\" is a keyword, not a value");
-    auto e = node(ExprKind::Name);
-    e->name = s.text;
+    if (auto it = atoms_.find(s.text); it != atoms_.end()) return it->second;
+    ExprP e = atom(s);
+    if (atoms_.size() >= kMaxAtoms) atoms_.clear();
+    atoms_.emplace(s.text, e);
     return e;
   }
   if (s.kind == SExp::String) throw SolverError("a string literal is not an expression");
@@ -365,6 +374,7 @@ ExprP Builder::expr(const SExp& s) {
   const SExp& head = s.items[0];
   const size_t n = s.items.size() - 1;  // operands
   auto operands = [&](std::shared_ptr<Expr>& e) {
+    e->args.reserve(e->args.size() + n);
     for (size_t i = 1; i < s.items.size(); ++i) e->args.push_back(expr(s.items[i]));
   };
   auto exactly = [&](size_t k, const char* kw) {
@@ -492,6 +502,7 @@ ExprP Builder::expr(const SExp& s) {
   }
   if (n == 0) throw SolverError("an application needs at least one argument: " + s.show());
   auto e = node(ExprKind::App);
+  e->args.reserve(s.items.size());
   e->args.push_back(expr(head));
   operands(e);
   return e;

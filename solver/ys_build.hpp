@@ -1,6 +1,8 @@
 // From s-expressions to the solver program's types and expressions, and the type
 // checker of expressions.
 #pragma once
+#include <unordered_map>
+
 #include "ys_state.hpp"
 
 namespace vxsolver {
@@ -39,11 +41,16 @@ class Builder {
   void addSymbol(Symbol s);
 
  private:
+  ExprP atom(const SExp& s);
   TypeP functionType(const SExp& s);
   std::optional<mpz_class> constInt(const SExp& s);
   TypeP typeInDatatype(const SExp& s, const std::string& self);
   Globals& g_;
   Checker& checker_;
+  // The trees of atoms built lately, by their text: the names and literals that recur
+  // in the commands share one node each. Kept to a bounded number.
+  std::unordered_map<std::string, ExprP> atoms_;
+  static constexpr size_t kMaxAtoms = 1 << 14;
 };
 
 mpq_class parseNumber(const std::string& text, bool& isInt, bool& ok);

@@ -12,25 +12,22 @@ namespace vxsolver {
 
 // ---- character sources ----
 
-bool CharSource::ensure() {
-  if (pos_ < len_) return true;
+bool CharSource::refill() {
+  if (record_) {
+    record_->append(buf_ + recordFrom_, len_ - recordFrom_);
+    recordFrom_ = len_;
+  }
   if (eof_) return false;
   len_ = fill(buf_, sizeof buf_);
-  pos_ = 0;
+  pos_ = recordFrom_ = 0;
   if (len_ == 0) eof_ = true;
   return len_ > 0;
 }
 
-int CharSource::get() {
-  if (!ensure()) return -1;
-  unsigned char c = static_cast<unsigned char>(buf_[pos_++]);
-  if (c == '\n') ++line_;
-  return c;
-}
-
-int CharSource::peek() {
-  if (!ensure()) return -1;
-  return static_cast<unsigned char>(buf_[pos_]);
+void CharSource::record(std::string* to) {
+  if (record_) record_->append(buf_ + recordFrom_, pos_ - recordFrom_);
+  record_ = to;
+  recordFrom_ = pos_;
 }
 
 size_t StringSource::fill(char* buf, size_t cap) {
@@ -85,7 +82,6 @@ static bool isDelimiter(int c) {
 
 int Reader::get() {
   int c = src_.get();
-  if (c >= 0 && raw_) raw_->push_back(static_cast<char>(c));
   if (c == 0) throw SolverError("a NUL byte in the input");
   return c;
 }
@@ -130,12 +126,16 @@ void Reader::skipSpace() {
 
 std::optional<SExp> Reader::readCommand(std::string& raw, int& line) {
   raw.clear();
-  raw_ = nullptr;  // the space before a command is not part of its text
-  skipSpace();
+  skipSpace();  // the space before a command is not part of its text
   line = src_.line();
   int c = src_.peek();
   if (c < 0) return std::nullopt;
-  raw_ = &raw;
+  // The text of the command goes to raw as it is read, up to its end or the complaint.
+  struct Recording {
+    CharSource& src;
+    Recording(CharSource& s, std::string& to) : src(s) { src.record(&to); }
+    ~Recording() { src.record(nullptr); }
+  } recording(src_, raw);
   if (c != '(') {
     if (c == ')') {
       get();
@@ -145,9 +145,7 @@ std::optional<SExp> Reader::readCommand(std::string& raw, int& line) {
     throw SolverError("a command must be a parenthesised form, found \"" +
                       (c == ':' ? std::string(":") : a.show()) + "\"");
   }
-  SExp e = readList(1);
-  raw_ = nullptr;
-  return e;
+  return readList(1);
 }
 
 SExp Reader::readList(int depth) {
@@ -156,6 +154,7 @@ SExp Reader::readList(int depth) {
   SExp e;
   e.kind = SExp::List;
   e.line = src_.line();
+  e.items.reserve(4);  // most lists are short: one allocation for them
   get();  // "("
   for (;;) {
     skipSpace();

@@ -21,20 +21,33 @@ struct SolverError : std::runtime_error {
 class CharSource {
  public:
   virtual ~CharSource() = default;
-  int get();
-  int peek();
+  int get() {
+    if (pos_ == len_ && !refill()) return -1;
+    unsigned char c = static_cast<unsigned char>(buf_[pos_++]);
+    if (c == '\n') ++line_;
+    return c;
+  }
+  int peek() {
+    if (pos_ == len_ && !refill()) return -1;
+    return static_cast<unsigned char>(buf_[pos_]);
+  }
   int line() const { return line_; }
+  // From now on every character that get() takes is appended to *to, until record is
+  // called again (with nullptr to stop).
+  void record(std::string* to);
 
  protected:
   // Fills buf with at least one character, or returns 0 at the end of the input.
   virtual size_t fill(char* buf, size_t cap) = 0;
 
  private:
-  bool ensure();
+  bool refill();  // false at the end of the input
   char buf_[4096];
   size_t pos_ = 0, len_ = 0;
   bool eof_ = false;
   int line_ = 1;
+  std::string* record_ = nullptr;
+  size_t recordFrom_ = 0;  // the characters of buf_ from here on are not in *record_ yet
 };
 
 class StringSource : public CharSource {
@@ -115,7 +128,6 @@ class Reader {
   SExp readAtom();
   int get();
   CharSource& src_;
-  std::string* raw_ = nullptr;
 };
 
 // Resolves the escapes of a string literal's body (the text between the quotes).

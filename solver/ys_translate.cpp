@@ -184,22 +184,27 @@ long Translator::ctorIndex(const Type& t, const z3::expr& e) const {
 }
 
 z3::expr Translator::mkEq(const z3::expr& a0, const z3::expr& b0) {
-  z3::sort s = joinSort(a0.get_sort(), b0.get_sort());
-  z3::expr a = coerce(a0, s), b = coerce(b0, s);
+  z3::sort s = a0.get_sort();
+  bool same = Z3_get_sort(ctx_, b0) == static_cast<Z3_sort>(s);
+  if (!same) s = joinSort(s, b0.get_sort());
+  z3::expr a = same ? a0 : coerce(a0, s), b = same ? b0 : coerce(b0, s);
   if (z3::eq(a, b)) return ctx_.bool_val(true);
-  mpq_class x, y;
-  if (numeralValue(a, x) && numeralValue(b, y)) return ctx_.bool_val(x == y);
+  if (Z3_is_numeral_ast(ctx_, a) && Z3_is_numeral_ast(ctx_, b)) {
+    mpq_class x, y;
+    if (numeralValue(a, x) && numeralValue(b, y)) return ctx_.bool_val(x == y);
+  }
   if (s.is_bool()) {
     if (isTrue(a)) return b;
     if (isTrue(b)) return a;
     if (isFalse(a)) return mkNot(b);
     if (isFalse(b)) return mkNot(a);
   }
-  if (a.is_app() && b.is_app() && a.get_sort().is_datatype()) {
-    auto ma = g_.declMeta.find(a.decl().id());
-    auto mb = g_.declMeta.find(b.decl().id());
+  Z3_func_decl ha = headOf(a), hb = headOf(b);
+  if (ha && hb && s.is_datatype()) {
+    auto ma = g_.declMeta.find(Z3_get_func_decl_id(ctx_, ha));
+    auto mb = g_.declMeta.find(Z3_get_func_decl_id(ctx_, hb));
     if (ma != g_.declMeta.end() && mb != g_.declMeta.end()) {
-      if (a.decl().id() != b.decl().id()) return ctx_.bool_val(false);
+      if (ha != hb) return ctx_.bool_val(false);
       std::vector<z3::expr> parts;
       for (unsigned i = 0; i < a.num_args(); ++i) parts.push_back(mkEq(a.arg(i), b.arg(i)));
       return mkAnd(parts);
@@ -220,6 +225,7 @@ z3::expr Translator::rebuildTuple(const Type& from, const z3::expr& e, const Typ
 }
 
 z3::expr Translator::coerce(const z3::expr& e, const z3::sort& s) {
+  if (Z3_get_sort(ctx_, e) == static_cast<Z3_sort>(s)) return e;  // the common case, without counting references
   z3::sort es = e.get_sort();
   if (z3::eq(es, s)) return e;
   if (es.is_int() && s.is_real()) {
@@ -568,7 +574,7 @@ Val Translator::evalCompare(const Expr& e, const EnvP& env) {
   z3::sort s = joinSort(a0.get_sort(), b0.get_sort());
   z3::expr a = coerce(a0, s), b = coerce(b0, s);
   mpq_class x, y;
-  bool folded = numeralValue(a, x) && numeralValue(b, y);
+  bool folded = Z3_is_numeral_ast(ctx_, a) && Z3_is_numeral_ast(ctx_, b) && numeralValue(a, x) && numeralValue(b, y);
   switch (e.kind) {
     case ExprKind::Lt: return Val{folded ? ctx_.bool_val(x < y) : a < b, nullptr};
     case ExprKind::Le: return Val{folded ? ctx_.bool_val(x <= y) : a <= b, nullptr};
@@ -654,10 +660,11 @@ Val Translator::eval(const Expr& e, const EnvP& env) {
         if (p->name == e.name) return p->val;
       return global(e.name);
     case ExprKind::BoolLit: return Val{ctx_.bool_val(e.boolVal), nullptr};
-    case ExprKind::NumLit: return Val{mkNum(ctx_, e.num, e.isInt), nullptr};
+    case ExprKind::NumLit: return Val{mkNum(ctx_, *e.num, e.isInt), nullptr};
     case ExprKind::App: {
       Val f = eval(*e.args[0], env);
       std::vector<Val> args;
+      args.reserve(e.args.size() - 1);
       for (size_t i = 1; i < e.args.size(); ++i) args.push_back(eval(*e.args[i], env));
       return apply(f, args);
     }
