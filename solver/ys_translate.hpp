@@ -52,7 +52,9 @@ struct FunVal {
 
 class Translator {
  public:
-  explicit Translator(Globals& g) : g_(g), ctx_(g.ctx) {}
+  explicit Translator(Globals& g) : g_(g), ctx_(g.ctx) {
+    memo_.reserve(kMemoBuckets);  // a large expansion grows the table without rehashing it time and again
+  }
 
   // A closed formula.
   z3::expr formula(const Expr& e);
@@ -120,6 +122,7 @@ class Translator {
     std::vector<Val> args;
   };
   std::unordered_map<MemoKey, Memo, MemoHash> memo_;
+  static constexpr size_t kMemoBuckets = 1 << 16;
   // The values of global names as evaluated since the last clearMemo (a symbol's meaning
   // only changes where that is called).
   std::unordered_map<std::string, Val> globals_;
