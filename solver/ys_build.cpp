@@ -387,7 +387,11 @@ ExprP Builder::expr(const SExp& s) {
       throw SolverError(std::string("\"") + kw + "\" takes at least " + std::to_string(k) + " operand" +
                         (k == 1 ? "" : "s") + ", " + std::to_string(n) + " given");
   };
-  if (head.kind == SExp::Atom && isReservedWord(head.text)) {
+  // A head built before as a name or a number is no keyword: most heads are the names
+  // of functions.
+  auto built = head.kind == SExp::Atom ? atoms_.find(head.text) : atoms_.end();
+  bool knownValue = built != atoms_.end() && built->second->kind != ExprKind::BoolLit;
+  if (head.kind == SExp::Atom && !knownValue && isReservedWord(head.text)) {
     // The forms with plain operands: keyword, form, least and greatest operand count
     // (-1: no bound).
     struct Simple { ExprKind kind; int least, most; };

@@ -24,6 +24,19 @@ bool CharSource::refill() {
   return len_ > 0;
 }
 
+void CharSource::takeUntil(bool (*stop)(int), std::string& out) {
+  for (;;) {
+    if (pos_ == len_ && !refill()) return;
+    size_t from = pos_;
+    while (pos_ < len_ && !stop(static_cast<unsigned char>(buf_[pos_]))) {
+      if (buf_[pos_] == '\n') ++line_;
+      ++pos_;
+    }
+    out.append(buf_ + from, pos_ - from);
+    if (pos_ < len_) return;
+  }
+}
+
 void CharSource::record(std::string* to) {
   if (record_) record_->append(buf_ + recordFrom_, pos_ - recordFrom_);
   record_ = to;
@@ -185,7 +198,8 @@ SExp Reader::readList(int depth) {
 SExp Reader::readAtom() {
   SExp e;
   e.line = src_.line();
-  while (!isDelimiter(src_.peek())) e.text.push_back(static_cast<char>(get()));
+  src_.takeUntil([](int c) { return c == 0 || isDelimiter(c); }, e.text);
+  if (src_.peek() == 0) get();  // refused
   return e;
 }
 

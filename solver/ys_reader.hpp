@@ -32,6 +32,9 @@ class CharSource {
     return static_cast<unsigned char>(buf_[pos_]);
   }
   int line() const { return line_; }
+  // Appends to out the characters before the first one for which stop is true (or the
+  // end of the input), and takes them.
+  void takeUntil(bool (*stop)(int), std::string& out);
   // From now on every character that get() takes is appended to *to, until record is
   // called again (with nullptr to stop).
   void record(std::string* to);

@@ -475,10 +475,22 @@ std::vector<TypeP> Translator::paramTypes(const FunVal& f) const {
   return {};
 }
 
-size_t Translator::MemoHash::operator()(const MemoKey& k) const {
-  size_t h = 0;
-  for (unsigned long id : k.ids) h = (h ^ id) * 0x100000001b3ull;
+// The identity of a value for the memo: a term's Z3 id, a function value's uid.
+static unsigned long identity(const Val& v) {
+  return v.term ? 2ul * v.term->id() : 2ul * static_cast<unsigned long>(v.fun->uid) + 1;
+}
+
+size_t Translator::MemoHash::hash(long fun, const std::vector<Val>& args) {
+  size_t h = static_cast<size_t>(fun) * 0x100000001b3ull;
+  for (const auto& a : args) h = (h ^ identity(a)) * 0x100000001b3ull;
   return h;
+}
+
+bool Translator::MemoEq::same(long f, const std::vector<Val>& a, long g, const std::vector<Val>& b) {
+  if (f != g || a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i)
+    if (identity(a[i]) != identity(b[i])) return false;
+  return true;
 }
 
 z3::expr Translator::funEq(const Val& a, const Val& b) {
@@ -496,12 +508,7 @@ Val Translator::apply(const Val& fv, const std::vector<Val>& args) {
   const FunVal& f = *fv.fun;
   switch (f.kind) {
     case FunVal::Closure: {
-      MemoKey key;
-      key.ids.reserve(args.size() + 1);
-      key.ids.push_back(static_cast<unsigned long>(f.uid));
-      for (const auto& a : args)
-        key.ids.push_back(a.term ? 2ul * a.term->id() : 2ul * static_cast<unsigned long>(a.fun->uid) + 1);
-      if (auto it = memo_.find(key); it != memo_.end()) return it->second.result;
+      if (auto it = memo_.find(MemoProbe{f.uid, args}); it != memo_.end()) return it->second;
       EnvP env = f.env;
       for (size_t i = 0; i < args.size(); ++i) {
         Val v = args[i];
@@ -509,7 +516,7 @@ Val Translator::apply(const Val& fv, const std::vector<Val>& args) {
         env = std::make_shared<const Env>(Env{f.params[i].name, v, env});
       }
       Val r = eval(*f.body, env);
-      memo_.emplace(std::move(key), Memo{r, args});
+      memo_.emplace(MemoKey{f.uid, args}, r);
       return r;
     }
     case FunVal::UF: {

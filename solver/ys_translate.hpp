@@ -107,21 +107,32 @@ class Translator {
 
   Globals& g_;
   z3::context& ctx_;
-  // A memoised application of a closure, keyed by the closure's identity and those of
-  // the arguments (a term's Z3 id, a function value's uid); the arguments are held with
-  // it so that no identity is reused while the entry lives.
+  // A memoised application of a closure, keyed by the closure's uid and the identities
+  // of the arguments (a term's Z3 id, a function value's uid). The key holds the
+  // arguments, so that no identity is reused while the entry lives; a lookup compares
+  // with the arguments at hand (MemoProbe) without copying them.
   struct MemoKey {
-    std::vector<unsigned long> ids;  // the closure's uid, then per argument id * 2 (+1 for a function)
-    bool operator==(const MemoKey& o) const { return ids == o.ids; }
-  };
-  struct MemoHash {
-    size_t operator()(const MemoKey& k) const;
-  };
-  struct Memo {
-    Val result;
+    long fun;
     std::vector<Val> args;
   };
-  std::unordered_map<MemoKey, Memo, MemoHash> memo_;
+  struct MemoProbe {
+    long fun;
+    const std::vector<Val>& args;
+  };
+  struct MemoHash {
+    using is_transparent = void;
+    size_t operator()(const MemoKey& k) const { return hash(k.fun, k.args); }
+    size_t operator()(const MemoProbe& k) const { return hash(k.fun, k.args); }
+    static size_t hash(long fun, const std::vector<Val>& args);
+  };
+  struct MemoEq {
+    using is_transparent = void;
+    bool operator()(const MemoKey& a, const MemoKey& b) const { return same(a.fun, a.args, b.fun, b.args); }
+    bool operator()(const MemoProbe& a, const MemoKey& b) const { return same(a.fun, a.args, b.fun, b.args); }
+    bool operator()(const MemoKey& a, const MemoProbe& b) const { return same(a.fun, a.args, b.fun, b.args); }
+    static bool same(long f, const std::vector<Val>& a, long g, const std::vector<Val>& b);
+  };
+  std::unordered_map<MemoKey, Val, MemoHash, MemoEq> memo_;
   static constexpr size_t kMemoBuckets = 1 << 16;
   // The values of global names as evaluated since the last clearMemo (a symbol's meaning
   // only changes where that is called).
