@@ -2,6 +2,8 @@
 // comments, and commands that are complete as soon as their ")" is read.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "ys_reader.hpp"
 
 using namespace vxsolver;
@@ -40,6 +42,25 @@ class GuardedSource : public CharSource {
  private:
   std::string text_;
   size_t limit_;
+  size_t at_ = 0;
+};
+
+// A source that hands out its text in pieces of a given size.
+class PieceSource : public CharSource {
+ public:
+  PieceSource(std::string text, size_t piece) : text_(std::move(text)), piece_(piece) {}
+
+ protected:
+  size_t fill(char* buf, size_t cap) override {
+    size_t n = std::min({piece_, cap, text_.size() - at_});
+    text_.copy(buf, n, at_);
+    at_ += n;
+    return n;
+  }
+
+ private:
+  std::string text_;
+  size_t piece_;
   size_t at_ = 0;
 };
 
@@ -109,6 +130,51 @@ TEST(SolverReader, Errors) {
   EXPECT_NE(readError("check"), "");
   EXPECT_NE(readError("(echo \"abc"), "");
   EXPECT_EQ(readError("(check)(push)"), "");
+}
+
+TEST(SolverReader, TextOfACommandWhateverPiecesItComesIn) {
+  // A command's text as read, for the messages about it: whole when the command spans
+  // many fills of the reader's buffer (with atoms and strings across their borders), and
+  // up to the complaint when it is refused; the same lines and trees in every case.
+  std::string longAnd = "(assert (and";
+  for (int i = 0; i < 700; ++i) longAnd += "\n  (= (balance_of_account obj" + std::to_string(i) + " idx) 0)";
+  longAnd += "))";
+  const std::string longEcho = "(echo \"" + std::string(5000, 'e') + "\\n\")";
+  struct Case { std::string text, raw, error; int line; };
+  const Case cases[] = {
+      {"  ; lead\n" + longAnd + "\n(check)", longAnd, "", 2},
+      {longEcho + "(check)", longEcho, "", 1},
+      {"\n\n" + longAnd.substr(0, 6000) + ":x)", longAnd.substr(0, 6000) + ":", "a single \":\"", 3},
+      {longAnd.substr(0, 5000) + std::string(1, '\0') + "b)", longAnd.substr(0, 5000) + std::string(1, '\0'),
+       "a NUL byte in the input", 1},
+      {"(define " + std::string(4200, 'n') + std::string(1, '\0') + ")", "(define " + std::string(4200, 'n') + std::string(1, '\0'),
+       "a NUL byte in the input", 1},
+      {longAnd.substr(0, 4500), longAnd.substr(0, 4500), "end of input inside a command", 1},
+  };
+  const std::string expectTree = readAll(longAnd)[0].show();
+  for (const auto& c : cases) {
+    for (size_t piece : {size_t(1), size_t(7), size_t(4096), size_t(1) << 20}) {
+      PieceSource src(c.text, piece);
+      Reader r(src);
+      std::string raw, error;
+      int line = 0;
+      try {
+        auto cmd = r.readCommand(raw, line);
+        ASSERT_TRUE(cmd);
+        if (c.raw == longAnd) {
+          EXPECT_EQ(cmd->show(), expectTree);
+        }
+      } catch (const SolverError& e) {
+        error = e.what();
+      }
+      // (not EXPECT_EQ: the texts are long)
+      EXPECT_TRUE(raw == c.raw) << "pieces of " << piece << ": " << raw.size() << " characters recorded of "
+                                << c.raw.size() << ", from " << raw.substr(0, 40);
+      EXPECT_EQ(line, c.line) << "pieces of " << piece;
+      if (c.error.empty()) EXPECT_EQ(error, "") << "pieces of " << piece;
+      else EXPECT_NE(error.find(c.error), std::string::npos) << "pieces of " << piece << ": " << error;
+    }
+  }
 }
 
 TEST(SolverReader, CommandCompleteAtItsParenthesis) {

@@ -218,6 +218,32 @@ TEST(SolverTranslate, SharedApplicationsExpandOnce) {
   EXPECT_EQ(term(s + "(assert (d60 (lambda (x::int) (> x 2)) 3))"), "true");
 }
 
+TEST(SolverTranslate, ApplicationsAreToldApartByTheirArguments) {
+  // One definition applied to two lambdas of the same shape, and one lambda to two
+  // constants: each application has a result of its own.
+  const std::string decl =
+      "(define x::int)(define y::int)"
+      "(define app::(-> (-> int int) int int) (lambda (f::(-> int int) v::int) (f v)))"
+      "(define inc::(-> int int) (lambda (a::int) (+ a 1)))";
+  EXPECT_EQ(term(decl + "(assert (= (app (lambda (a::int) (+ a 1)) x) (app (lambda (a::int) (+ a 2)) x)))"),
+            "(= (+ x 1) (+ x 2))");
+  EXPECT_EQ(term(decl + "(assert (= (app inc x) (app inc y)))"), "(= (+ x 1) (+ y 1))");
+}
+
+TEST(SolverTranslate, NamesMeanWhatTheyMeanNow) {
+  // A name whose definition is gone (pop, reset) or replaced (by an assertion) is
+  // translated with its meaning at the time of the assertion.
+  struct Case { const char* cmds; const char* last; };
+  const Case cases[] = {
+      {"(define x::int)(push)(define g::int 1)(assert (= x g))(pop)(define g::int 2)(assert (= x g))", "(= x 2)"},
+      {"(define x::int)(define g::int 1)(assert (= x g))(reset)(define x::int)(define g::int 5)(assert (= x g))",
+       "(= x 5)"},
+      {"(define x::int)(define F::(-> int int))(assert (= F (lambda (a::int) (* 2 a))))(assert (= (F 3) x))",
+       "(= 6 x)"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(term(c.cmds), c.last) << c.cmds;
+}
+
 TEST(SolverTranslate, ExpansionDepthIsBounded) {
   // A chain of definitions deeper than the expansion admits is refused with a message,
   // not a crash; a chain within the bound expands, and so does an expression nested as
@@ -265,6 +291,9 @@ TEST(SolverTranslate, TypeErrorsAreReported) {
       {"(define x::foo)", "unknown type \"foo\""},
       {"(assert (not true false))", "\"not\" takes 1 operand"},
       {"(assert (forall () true))", "at least one binder"},
+      // atoms met before as values are still no function heads
+      {"(define b::bool true)(assert (true b))", "\"true\" cannot stand at the head of an expression"},
+      {"(define x::int 1)(assert (1 x))", "applied to arguments, but not a function: it has type int"},
   };
   for (const auto& c : cases) {
     Result r = run(c.cmds);
