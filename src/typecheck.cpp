@@ -5,6 +5,7 @@
 // long operator chain (which the grammar builds as a deep left spine) is checked in
 // constant native stack. Children are checked left to right and the first error ends the
 // walk, exactly as a recursive checker would.
+#include <iterator>
 #include <optional>
 #include <sstream>
 
@@ -238,15 +239,22 @@ const ast::Procedure* findFunction(const ast::Domain& dom, const std::string& na
 
 bool isNull(const ast::ExprP& e) { return e->is<ast::LitNull>(); }
 
-// One expression under examination.
+// One expression under examination. Its sub-expressions are checked in order; their typed
+// forms wait on the checker's stack of results, from `base` on.
 struct Frame {
-  explicit Frame(const ast::Expr* e) : expr(e) {}
+  explicit Frame(const ast::Expr* e, std::size_t b) : expr(e), base(b) {}
   const ast::Expr* expr;
+  std::size_t base;
   bool entered = false;
-  std::vector<const ast::Expr*> todo;  // sub-expressions to check, in order
-  std::vector<TExprP> done;            // their typed forms so far
+  std::size_t count = 0;                       // sub-expressions to check
+  const ast::Expr* two[2] = {nullptr, nullptr};  // ... for an operator or an access
+  const std::vector<ast::ExprP>* args = nullptr;  // ... for a call
   const ast::Procedure* fn = nullptr;  // Call: the function called
   int nullSide = 0;                    // null comparison: 1 left operand null, 2 right
+
+  const ast::Expr* sub(std::size_t i) const { return args ? (*args)[i].get() : two[i]; }
+  void subs(const ast::Expr* a) { two[0] = a, count = 1; }
+  void subs(const ast::Expr* a, const ast::Expr* b) { two[0] = a, two[1] = b, count = 2; }
 };
 
 class Checker {
@@ -256,7 +264,8 @@ class Checker {
 
   Checked<TExprP> run(const ast::Expr& root) {
     std::vector<Frame> stack;
-    stack.push_back(Frame{&root});
+    std::vector<TExprP> results;
+    stack.push_back(Frame{&root, 0});
     while (true) {
       Frame& f = stack.back();
       TExprP typed;
@@ -265,22 +274,24 @@ class Checker {
         if (Outcome err = enter(f, typed)) return Checked<TExprP>::failure(std::move(*err));
       }
       if (!typed) {
-        if (f.done.size() < f.todo.size()) {
-          const ast::Expr* next = f.todo[f.done.size()];
-          stack.push_back(Frame{next});  // invalidates f
+        const std::size_t done = results.size() - f.base;
+        if (done < f.count) {
+          stack.push_back(Frame{f.sub(done), results.size()});  // invalidates f
           continue;
         }
-        if (Outcome err = finish(f, typed)) return Checked<TExprP>::failure(std::move(*err));
+        if (Outcome err = finish(f, results.data() + f.base, typed))
+          return Checked<TExprP>::failure(std::move(*err));
+        results.resize(f.base);
       }
       stack.pop_back();
-      if (stack.empty()) return Checked<TExprP>::success(std::move(typed));
-      stack.back().done.push_back(std::move(typed));
+      results.push_back(std::move(typed));
+      if (stack.empty()) return Checked<TExprP>::success(std::move(results.back()));
     }
   }
 
  private:
   // Checks what can be decided before the sub-expressions: a leaf is typed at once
-  // (`typed` set); otherwise the sub-expressions to check are listed in `f.todo`.
+  // (`typed` set); otherwise the sub-expressions to check are set in `f`.
   Outcome enter(Frame& f, TExprP& typed) {
     const ast::Expr& e = *f.expr;
     return std::visit(
@@ -298,30 +309,30 @@ class Checker {
             typed = mk(LitBool{n.value});
           } else if constexpr (std::is_same_v<T, ast::Access>) {
             ast::accessField(n);  // an access that could not be built fails here
-            f.todo.push_back(n.object.get());
+            f.subs(n.object.get());
           } else if constexpr (std::is_same_v<T, ast::UnOpExpr>) {
-            f.todo.push_back(n.operand.get());
+            f.subs(n.operand.get());
           } else if constexpr (std::is_same_v<T, ast::BinOpExpr>) {
             bool nullRule = n.op.kind == BinOp::RelOp &&
                             (n.op.rop == ROp::Eq || n.op.rop == ROp::Neq) &&
                             (isNull(n.left) || isNull(n.right));
             if (!nullRule) {
-              f.todo = {n.left.get(), n.right.get()};
+              f.subs(n.left.get(), n.right.get());
             } else if (isNull(n.left) && isNull(n.right)) {
               typed = mk(BinOpExpr{n.op, mk(LitNull{VoidType{}}), mk(LitNull{VoidType{}}),
                                    BoolType{}});
             } else if (isNull(n.left)) {
               f.nullSide = 1;
-              f.todo = {n.right.get()};
+              f.subs(n.right.get());
             } else {
               f.nullSide = 2;
-              f.todo = {n.left.get()};
+              f.subs(n.left.get());
             }
           } else if constexpr (std::is_same_v<T, ast::Call>) {
             f.fn = findFunction(dom_, n.name);
             if (!f.fn) return "Coudln't find function " + n.name;
-            f.todo.reserve(n.args.size());
-            for (const auto& a : n.args) f.todo.push_back(a.get());
+            f.args = &n.args;
+            f.count = n.args.size();
           } else {
             // LitNull outside a comparison with Eq or Neq, Cast, LitDouble
             return cannotTypecheck(e);
@@ -331,10 +342,9 @@ class Checker {
         e.v);
   }
 
-  // Builds the typed node once every sub-expression is typed.
-  Outcome finish(Frame& f, TExprP& typed) {
+  // Builds the typed node once every sub-expression is typed: d[0 .. f.count) in order.
+  Outcome finish(Frame& f, TExprP* d, TExprP& typed) {
     const ast::Expr& e = *f.expr;
-    std::vector<TExprP>& d = f.done;
     return std::visit(
         [&](const auto& n) -> Outcome {
           using T = std::decay_t<decltype(n)>;
@@ -363,9 +373,10 @@ class Checker {
               typed = mk(BinOpExpr{n.op, std::move(d[0]), std::move(d[1]), std::move(t)});
             }
           } else if constexpr (std::is_same_v<T, ast::Call>) {
+            std::vector<TExprP> args(std::make_move_iterator(d), std::make_move_iterator(d + f.count));
             Type t;
-            if (Outcome err = checkFunctionArgs(*f.fn, d, t)) return err;
-            typed = mk(Call{n.name, std::move(d), std::move(t)});
+            if (Outcome err = checkFunctionArgs(*f.fn, args, t)) return err;
+            typed = mk(Call{n.name, std::move(args), std::move(t)});
           } else {
             // Only nodes with sub-expressions get here.
             return cannotTypecheck(e);
@@ -428,22 +439,41 @@ TExprP checkCondition(const std::string& what, const std::vector<Decl>& decls,
   return t;
 }
 
+namespace {
+
+// Types the procedures, then the functions, each in stored order, and hands each typed one
+// to take(typed, isFunction); the first error ends the walk and is returned.
+template <class Take>
+std::optional<std::string> eachProcedure(const ast::Domain& dom, Take take) {
+  for (bool isFunction : {false, true})
+    for (const ast::Procedure& p : isFunction ? dom.domFuncs : dom.domProcs) {
+      Checked<Procedure> r = typecheckProc(dom, p);
+      if (!r.ok) return std::move(r.error);
+      take(std::move(r.value), isFunction);
+    }
+  return std::nullopt;
+}
+
+}  // namespace
+
 Checked<Domain> typecheckDomain(const ast::Domain& dom) {
   Domain out;
   out.domStructs = dom.domStructs;
-  auto procs = [&](const std::vector<ast::Procedure>& in,
-                   std::vector<Procedure>& typed) -> std::optional<std::string> {
-    typed.reserve(in.size());
-    for (const ast::Procedure& p : in) {
-      Checked<Procedure> r = typecheckProc(dom, p);
-      if (!r.ok) return std::move(r.error);
-      typed.push_back(std::move(r.value));
-    }
-    return std::nullopt;
-  };
-  if (auto err = procs(dom.domProcs, out.domProcs)) return Checked<Domain>::failure(*err);
-  if (auto err = procs(dom.domFuncs, out.domFuncs)) return Checked<Domain>::failure(*err);
+  out.domProcs.reserve(dom.domProcs.size());
+  out.domFuncs.reserve(dom.domFuncs.size());
+  if (auto err = eachProcedure(dom, [&](Procedure p, bool isFunction) {
+        (isFunction ? out.domFuncs : out.domProcs).push_back(std::move(p));
+      }))
+    return Checked<Domain>::failure(*err);
   return Checked<Domain>::success(std::move(out));
+}
+
+std::optional<std::string> domainTypeError(const ast::Domain& dom) {
+  return eachProcedure(dom, [](Procedure, bool) {});
+}
+
+Checked<Procedure> typecheckProcedure(const ast::Domain& dom, const ast::Procedure& p) {
+  return typecheckProc(dom, p);
 }
 
 }  // namespace vorlax::tc

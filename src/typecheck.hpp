@@ -2,6 +2,7 @@
 #pragma once
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <ostream>
 #include <string>
 #include <variant>
@@ -71,6 +72,10 @@ TExprP checkCondition(const std::string& what, const std::vector<Decl>& decls,
 // Procedures first, then functions, each in stored order; the first error wins. Every
 // clause must be of type Bool.
 Checked<Domain> typecheckDomain(const ast::Domain& dom);
+// The first error that typecheckDomain finds, without holding the typed domain.
+std::optional<std::string> domainTypeError(const ast::Domain& dom);
+// One procedure or function of the domain, typed as typecheckDomain types it.
+Checked<Procedure> typecheckProcedure(const ast::Domain& dom, const ast::Procedure& p);
 
 // Constructor-application text of a typed expression (single form, not parenthesised
 // at the outermost level) and of a list ("[a,b]").

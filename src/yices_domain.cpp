@@ -82,7 +82,7 @@ y::CmdY procedureDefine(const std::vector<Struct>& structs, const tc::Procedure&
 }
 
 // ((P (T1_arg 1 idx) .. (Tn_arg n idx)) idx), or (P idx) without parameters.
-y::ExpYP actionCall(const tc::Procedure& p) {
+y::ExpYP actionCall(const ast::Procedure& p) {
   if (p.prcdArgs.empty()) return app(varE(p.prcdName), {preIdx});
   std::vector<y::ExpYP> sel;
   sel.reserve(p.prcdArgs.size());
@@ -94,9 +94,9 @@ y::ExpYP actionCall(const tc::Procedure& p) {
 
 // Selectors beyond Int_arg and the structures' own: Bool_arg and Double_arg when some
 // procedure has such a parameter. A structure type with type arguments has no selector.
-void extraSelectors(const tc::Domain& td, const CmdSink& emit) {
+void extraSelectors(const ast::Domain& dom, const CmdSink& emit) {
   bool needBool = false, needDouble = false;
-  for (const auto& p : td.domProcs)
+  for (const auto& p : dom.domProcs)
     for (const auto& d : p.prcdArgs) {
       if (auto s = d.declType.as<StructType>(); s && !s->args.empty())
         fatal("Procedure " + p.prcdName + ": parameter " + d.declName + " has type " +
@@ -109,20 +109,28 @@ void extraSelectors(const tc::Domain& td, const CmdSink& emit) {
   if (needDouble) emit(define("Double_arg", arr({intTypeY, intTypeY, realTypeY})));
 }
 
+// A procedure or function of a domain that has been checked as a whole.
+tc::Procedure typed(const ast::Domain& dom, const ast::Procedure& p) {
+  auto r = tc::typecheckProcedure(dom, p);
+  if (!r.ok) fatal("Error typechecking domain: " + r.error);
+  return std::move(r.value);
+}
+
 }  // namespace
 
+// The whole domain is type-checked before the first command, so that its first error ends
+// the run before anything is written. Each procedure and function is typed once more where
+// it is translated, so that only one typed procedure is held at a time.
 void procDom(const ast::Domain& dom, const CmdSink& emit) {
-  auto checked = tc::typecheckDomain(dom);
-  if (!checked.ok) fatal("Error typechecking domain: " + checked.error);
-  const tc::Domain& td = checked.value;
-  const auto& structs = td.domStructs;
+  if (auto err = tc::domainTypeError(dom)) fatal("Error typechecking domain: " + *err);
+  const auto& structs = dom.domStructs;
 
   // 1, 2: procedure tags and the step-to-tag array.
   {
     std::optional<y::TypYP> tags;
-    if (!td.domProcs.empty()) {
+    if (!dom.domProcs.empty()) {
       std::vector<std::string> names;
-      for (const auto& p : td.domProcs) names.push_back(procTagStr(p.prcdName));
+      for (const auto& p : dom.domProcs) names.push_back(procTagStr(p.prcdName));
       tags = y::mkT(y::SCALAR{std::move(names)});
     }
     emit(deftyp("proc_tag", std::move(tags)));
@@ -141,7 +149,7 @@ void procDom(const ast::Domain& dom, const CmdSink& emit) {
 
   // 5, 6: argument selectors.
   emit(define("Int_arg", arr({intTypeY, intTypeY, intTypeY})));
-  extraSelectors(td, emit);
+  extraSelectors(dom, emit);
   for (const auto& s : structs)
     emit(define(s.structName + "_arg", arr({intTypeY, intTypeY, varT(structStr(s.structName))})));
 
@@ -196,19 +204,19 @@ void procDom(const ast::Domain& dom, const CmdSink& emit) {
   }
 
   // 13, 14: functions, declared first, then defined.
-  for (const auto& f : td.domFuncs) emit(define(f.prcdName, curriedType(f.prcdArgs, basicTypeY(f.prcdResult))));
-  for (const auto& f : td.domFuncs) emit(functionAssert(structs, f));
+  for (const auto& f : dom.domFuncs) emit(define(f.prcdName, curriedType(f.prcdArgs, basicTypeY(f.prcdResult))));
+  for (const auto& f : dom.domFuncs) emit(functionAssert(structs, typed(dom, f)));
 
   // 15: one transition predicate per procedure.
-  for (const auto& p : td.domProcs) emit(procedureDefine(structs, p));
+  for (const auto& p : dom.domProcs) emit(procedureDefine(structs, typed(dom, p)));
 
   // 16: some procedure is called at a step.
   y::ExpYP body;
-  if (td.domProcs.empty()) {
+  if (dom.domProcs.empty()) {
     body = y::mkE(y::LitB{true});
   } else {
     std::vector<y::ExpYP> calls;
-    for (const auto& p : td.domProcs) calls.push_back(actionCall(p));
+    for (const auto& p : dom.domProcs) calls.push_back(actionCall(p));
     body = y::mkE(y::OR{std::move(calls)});
   }
   emit(define("actions", arr({varT("frame_type"), intTypeY, boolTypeY}),
