@@ -55,6 +55,12 @@ static std::vector<std::pair<unsigned, size_t>> sortedIds(Z3_context c, const st
 // The terms without repetitions, each where it first occurs.
 static std::vector<Z3_ast> withoutRepeats(Z3_context c, const std::vector<Z3_ast>& ts) {
   if (ts.size() < 2) return ts;
+  if (ts.size() <= 8) {  // a few terms: compared with each other (a handle stands for one term)
+    std::vector<Z3_ast> out;
+    for (Z3_ast t : ts)
+      if (std::find(out.begin(), out.end(), t) == out.end()) out.push_back(t);
+    return out;
+  }
   std::vector<bool> first(ts.size(), false);
   auto ids = sortedIds(c, ts);
   for (size_t i = 0; i < ids.size(); ++i)
