@@ -7,8 +7,13 @@
 #include "math/smt/yices/parser.hpp"
 
 #include <array>
+#include <atomic>
+#include <cstddef>
 #include <cstdint>
+#include <cstdlib>
 #include <initializer_list>
+#include <memory>
+#include <new>
 #include <numeric>
 
 #include "fatal.hpp"
@@ -140,6 +145,29 @@ mpz_class digitsValue(const char* b, const char* e) {
     mpz_set_str(z.get_mpz_t(), std::string(b, e).c_str(), 10);
   }
   return z;
+}
+
+// The value of an integer token: the digits [b, e), negated when neg.
+mpz_class integerValue(bool neg, const char* b, const char* e) {
+  mpz_class z = digitsValue(b, e);
+  if (neg) z = -z;
+  return z;
+}
+
+// The value of a fraction token: the numerator digits [b, e), the denominator digits
+// [b2, e2), negated when neg; reduced, except that the denominator 0 is kept.
+Ratio fractionValue(bool neg, const char* b, const char* e, const char* b2, const char* e2) {
+  if (e - b <= kWordDigits && e2 - b2 <= kWordDigits) {
+    // the common small fraction, reduced in machine words
+    unsigned long n = wordValue(b, e), d = wordValue(b2, e2);
+    if (d != 0) {
+      unsigned long g = std::gcd(n, d);
+      mpz_class num(n / g);
+      if (neg) num = -num;
+      return Ratio{std::move(num), mpz_class(d / g)};
+    }
+  }
+  return Ratio::make(integerValue(neg, b, e), digitsValue(b2, e2));
 }
 
 // The exact text w; when wholeWord, w must not be followed by a character that can
@@ -821,8 +849,7 @@ Out integerY(State& st, mpz_class& out) {
   bool neg = false;
   const char *b = nullptr, *e = nullptr;
   if (!signedDigits(st, s, neg, b, e)) return s.fail();
-  out = digitsValue(b, e);
-  if (neg) out = -out;
+  out = integerValue(neg, b, e);
   return s.ok();
 }
 
@@ -832,20 +859,7 @@ Out rationalY(State& st, Ratio& out) {
   const char *b = nullptr, *e = nullptr, *b2 = nullptr, *e2 = nullptr;
   if (!signedDigits(st, s, neg, b, e)) return s.fail();
   if (!s.step(charY(st, '/')) || !s.step(many1Class(st, isDigitY, "digit", b2, e2))) return s.fail();
-  if (e - b <= kWordDigits && e2 - b2 <= kWordDigits) {
-    // the common small fraction, reduced in machine words
-    unsigned long n = wordValue(b, e), d = wordValue(b2, e2);
-    if (d != 0) {
-      unsigned long g = std::gcd(n, d);
-      mpz_class num(n / g);
-      if (neg) num = -num;
-      out = Ratio{std::move(num), mpz_class(d / g)};
-      return s.ok();
-    }
-  }
-  mpz_class n = digitsValue(b, e);
-  if (neg) n = -n;
-  out = Ratio::make(n, digitsValue(b2, e2));
+  out = fractionValue(neg, b, e, b2, e2);
   return s.ok();
 }
 
@@ -1042,6 +1056,456 @@ Out stringY(State& st, std::string& out) {
 
 Out cmdY(State& st, CmdY& out) { return parensY(st, out, cmdBodyY); }
 
+// ---- the direct reader ----
+//
+// A model is read once per check, and nearly always it is read without error. The direct
+// reader reads it by plain recursive descent: no parse positions, no outcomes, no error
+// records. It covers the literals, the names and every form whose operands are expressions;
+// it gives up (returns false) at a form that holds types (let, forall, exists, lambda), at
+// the first sign of a parse error, and past kDirectDepth levels of nesting. Where it
+// succeeds, the grammar above builds the same value from the same text and stops at the
+// same place; where it gives up, the caller runs the grammar, which builds the value or
+// the exact parse error.
+//
+// It leans on three facts of the grammar. Every token skips the whitespace after it, so
+// past the first token no token starts on whitespace. At a character that is not
+// whitespace, expY fails without consuming input exactly when the character cannot start
+// an expression (startsExpression), and otherwise it either succeeds or fails after
+// consuming input; so a repetition of expressions stops exactly where the next character
+// cannot start one. And a keyword form is committed once its keyword has matched, except
+// for "=>", "<" and ">", whose bodies are given up for the next form as in compoundExpY.
+namespace {
+
+// Far below the nesting the grammar admits, so that giving up on depth never hides a
+// value the grammar would read; the grammar then reads it or reports the nesting itself.
+constexpr int kDirectDepth = 200;
+
+// For each character, the first form whose keyword begins with it (none: the number of forms).
+constexpr std::array<std::uint8_t, 256> kFirstForm = [] {
+  std::array<std::uint8_t, 256> t{};
+  t.fill(static_cast<std::uint8_t>(std::size(kForms)));
+  for (std::size_t i = std::size(kForms); i-- > 0;) t[static_cast<unsigned char>(kForms[i].keyword[0])] = static_cast<std::uint8_t>(i);
+  return t;
+}();
+
+bool startsExpression(unsigned char c) { return c == '(' || c == '-' || isDigitY(c) || isIdentStart(c); }
+
+// The nodes of one reading are carved from large blocks instead of being allocated one by
+// one: a model holds hundreds of thousands of small nodes, built together and dropped
+// together. A block is aligned to its size, so that a node finds its block from its own
+// address; the block counts its nodes that are still alive, plus one while the reader
+// still carves from it, and the last of them frees it. The count is atomic because a tree
+// may be dropped on another thread than the one that read it.
+class NodeBlocks {
+ public:
+  NodeBlocks() = default;
+  NodeBlocks(const NodeBlocks&) = delete;
+  NodeBlocks& operator=(const NodeBlocks&) = delete;
+  ~NodeBlocks() {
+    if (cur_) release(cur_);
+  }
+
+  void* allocate(std::size_t bytes) {
+    bytes = (bytes + kAlign - 1) & ~(kAlign - 1);
+    if (bytes > kBlockBytes - kHeader) throw std::bad_alloc();
+    if (!cur_ || static_cast<std::size_t>(end_ - next_) < bytes) fresh();
+    void* p = next_;
+    next_ += bytes;
+    cur_->live.fetch_add(1, std::memory_order_relaxed);
+    return p;
+  }
+  static void deallocate(void* p) {
+    release(reinterpret_cast<Block*>(reinterpret_cast<std::uintptr_t>(p) & ~(kBlockBytes - 1)));
+  }
+
+ private:
+  struct Block {
+    std::atomic<std::size_t> live{1};
+  };
+  static constexpr std::size_t kBlockBytes = std::size_t{1} << 16;
+  static constexpr std::size_t kAlign = alignof(std::max_align_t);
+  static constexpr std::size_t kHeader = (sizeof(Block) + kAlign - 1) & ~(kAlign - 1);
+
+  static void release(Block* b) {
+    if (b->live.fetch_sub(1, std::memory_order_acq_rel) == 1) {
+      b->~Block();
+      std::free(b);
+    }
+  }
+  void fresh() {
+    void* m = std::aligned_alloc(kBlockBytes, kBlockBytes);
+    if (!m) throw std::bad_alloc();
+    if (cur_) release(cur_);
+    cur_ = new (m) Block;
+    next_ = static_cast<char*>(m) + kHeader;
+    end_ = static_cast<char*>(m) + kBlockBytes;
+  }
+
+  Block* cur_ = nullptr;
+  char* next_ = nullptr;
+  char* end_ = nullptr;
+};
+
+// The allocator through which a node's shared_ptr control block takes its memory from the
+// blocks. A copy of it stays in the control block; freeing needs only the node's address,
+// so that copy may outlive the reading.
+template <class T>
+struct BlockAllocator {
+  using value_type = T;
+  NodeBlocks* blocks;
+  explicit BlockAllocator(NodeBlocks& b) : blocks(&b) {}
+  template <class U>
+  BlockAllocator(const BlockAllocator<U>& o) : blocks(o.blocks) {}  // NOLINT: rebinding
+  T* allocate(std::size_t n) { return static_cast<T*>(blocks->allocate(n * sizeof(T))); }
+  void deallocate(T* p, std::size_t) { NodeBlocks::deallocate(p); }
+  template <class U>
+  bool operator==(const BlockAllocator<U>& o) const { return blocks == o.blocks; }
+};
+
+// Equality of two short texts, without a library call for each.
+inline bool sameText(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i)
+    if (a[i] != b[i]) return false;
+  return true;
+}
+
+// The leaves of one reading, by their text. A model names the same functions, objects and
+// small numbers over and over; a leaf is immutable, so one node serves every occurrence of
+// its text. A small table of one leaf per slot, kept by the first text that takes the slot:
+// a text that recurs is nearly always met early, and a full table is never rewritten, so
+// the nodes of older leaves are not touched again. The keys point into the text being read.
+class LeafCache {
+ public:
+  // A table in proportion to a text of textBytes bytes, within bounds.
+  explicit LeafCache(std::size_t textBytes) {
+    std::size_t n = kMinSlots;
+    while (n < kMaxSlots && n * 16 < textBytes) n *= 2;
+    slots_.resize(n);
+  }
+
+  // The leaf of text: the cached one, else the one that make() builds.
+  template <class Make>
+  ExpYP get(std::string_view text, Make make) {
+    Slot& s = slots_[hash(text) & (slots_.size() - 1)];
+    if (!s.leaf) {
+      s.text = text;
+      s.leaf = make();
+    } else if (!sameText(s.text, text)) {
+      return make();
+    }
+    return s.leaf;
+  }
+
+ private:
+  static constexpr std::size_t kMinSlots = 16;
+  static constexpr std::size_t kMaxSlots = 4096;
+  struct Slot {
+    std::string_view text;
+    ExpYP leaf;
+  };
+  std::vector<Slot> slots_;
+
+  static std::size_t hash(std::string_view text) {  // FNV-1a: the texts are short
+    std::uint64_t h = 14695981039346656037ull;
+    for (char c : text) h = (h ^ static_cast<unsigned char>(c)) * 1099511628211ull;
+    return static_cast<std::size_t>(h ^ (h >> 29));
+  }
+};
+
+class DirectReader {
+ public:
+  explicit DirectReader(std::string_view text)
+      : p_(text.data()), end_(text.data() + text.size()), leaves_(text.size()) {}
+
+  // Zero or more expressions, as parseExpYs reads them.
+  bool expressions(std::vector<ExpYP>& out) {
+    if (leadingSpace()) return false;
+    while (starts()) {
+      ExpYP e;
+      if (!expression(e)) return false;
+      out.push_back(std::move(e));
+    }
+    return true;
+  }
+  // One expression, as parseExpY reads it.
+  bool single(ExpYP& out) { return !leadingSpace() && starts() && expression(out); }
+
+ private:
+  const char* p_;
+  const char* end_;
+  int depth_ = 0;
+  // Elements of the lists being read, innermost last; each list is moved out into a
+  // vector of its exact size.
+  std::vector<ExpYP> stack_;
+  NodeBlocks blocks_;
+  LeafCache leaves_;  // after blocks_: its leaves go before the blocks do
+
+  template <class T>
+  ExpYP node(T v) {
+    return std::allocate_shared<const ExpY>(BlockAllocator<ExpY>(blocks_), std::move(v));
+  }
+
+  // A text that begins with whitespace is read only in part (see expY); left to the grammar.
+  bool leadingSpace() const { return p_ != end_ && isSpaceY(static_cast<unsigned char>(*p_)); }
+  bool at(char c) const { return p_ != end_ && *p_ == c; }
+  bool starts() const { return p_ != end_ && startsExpression(static_cast<unsigned char>(*p_)); }
+  bool atIdentStart() const { return p_ != end_ && isIdentStart(static_cast<unsigned char>(*p_)); }
+  bool atDigit() const { return p_ != end_ && isDigitY(static_cast<unsigned char>(*p_)); }
+  void skipSpace() {
+    while (p_ != end_ && isSpaceY(static_cast<unsigned char>(*p_))) ++p_;
+  }
+  // The closing parenthesis token.
+  bool close() {
+    if (!at(')')) return false;
+    ++p_;
+    skipSpace();
+    return true;
+  }
+
+  // The characters of an identifier, no whitespace handling; at an identifier start.
+  std::string_view identChars() {
+    const char* b = p_;
+    do ++p_;
+    while (p_ != end_ && isIdentRest(static_cast<unsigned char>(*p_)));
+    return {b, static_cast<std::size_t>(p_ - b)};
+  }
+  // An identifier token.
+  bool name(std::string& out) {
+    if (!atIdentStart()) return false;
+    out.assign(identChars());
+    skipSpace();
+    return true;
+  }
+  // An optional "-" and digits, no whitespace handling; false without digits.
+  bool signedDigits(bool& neg, const char*& b, const char*& e) {
+    neg = at('-');
+    if (neg) ++p_;
+    b = p_;
+    while (atDigit()) ++p_;
+    e = p_;
+    return b != e;
+  }
+  // An integer token.
+  bool integer(mpz_class& out) {
+    bool neg = false;
+    const char *b = nullptr, *e = nullptr;
+    if (!signedDigits(neg, b, e)) return false;
+    out = integerValue(neg, b, e);
+    skipSpace();
+    return true;
+  }
+
+  bool expression(ExpYP& out) {
+    const unsigned char c = static_cast<unsigned char>(*p_);
+    if (c == '(') {
+      if (depth_ == kDirectDepth) return false;
+      ++p_;
+      skipSpace();
+      ++depth_;
+      bool ok = compound(out) && close();
+      --depth_;
+      return ok;
+    }
+    if (isIdentStart(c)) {
+      std::string_view w = identChars();
+      out = leaves_.get(w, [&] {
+        return w == "true" || w == "false" ? node(LitB{w == "true"}) : node(VarE{std::string(w)});
+      });
+      skipSpace();
+      return true;
+    }
+    // a fraction, else an integer: "n/" without a digit after it is the integer n
+    const char* start = p_;
+    bool neg = false;
+    const char *b = nullptr, *e = nullptr;
+    if (!signedDigits(neg, b, e)) return false;
+    if (at('/') && p_ + 1 != end_ && isDigitY(static_cast<unsigned char>(p_[1]))) {
+      const char* b2 = ++p_;
+      while (atDigit()) ++p_;
+      out = leaves_.get(text(start), [&] { return node(LitR{fractionValue(neg, b, e, b2, p_)}); });
+    } else {
+      out = leaves_.get(text(start), [&] { return node(LitI{integerValue(neg, b, e)}); });
+    }
+    skipSpace();
+    return true;
+  }
+  // The text from start to the reader's position.
+  std::string_view text(const char* start) const { return {start, static_cast<std::size_t>(p_ - start)}; }
+
+  // Expressions for as long as one starts, at least min of them.
+  bool list(std::vector<ExpYP>& out, std::size_t min) {
+    const std::size_t base = stack_.size();
+    bool ok = true;
+    while (ok && starts()) {
+      ExpYP e;  // read aside: the reading may grow the stack
+      ok = expression(e);
+      stack_.push_back(std::move(e));
+    }
+    ok = ok && stack_.size() - base >= min;
+    if (ok) out.assign(std::make_move_iterator(stack_.begin() + static_cast<std::ptrdiff_t>(base)),
+                       std::make_move_iterator(stack_.end()));
+    stack_.resize(base);
+    return ok;
+  }
+  // Exactly n expressions.
+  bool exactly(ExpYP* es, int n) {
+    for (int i = 0; i < n; ++i)
+      if (!starts() || !expression(es[i])) return false;
+    return true;
+  }
+
+  // The text w at the reader's position, as the keyword of a form: for a word keyword,
+  // not followed by a character that continues a name.
+  bool keywordAt(const FormKey& k) const {
+    const std::size_t n = k.keyword.size();
+    if (static_cast<std::size_t>(end_ - p_) < n || !sameText(std::string_view(p_, n), k.keyword)) return false;
+    return !k.word || p_ + n == end_ || !isIdentRest(static_cast<unsigned char>(p_[n]));
+  }
+
+  // What stands between the parentheses, as compoundExpY.
+  bool compound(ExpYP& out) {
+    if (p_ == end_) return false;
+    const unsigned char c = static_cast<unsigned char>(*p_);
+    for (std::size_t i = kFirstForm[c]; i < std::size(kForms); ++i) {
+      const FormKey& k = kForms[i];
+      if (static_cast<unsigned char>(k.keyword[0]) != c || !keywordAt(k)) continue;
+      const char* start = p_;
+      p_ += k.keyword.size();
+      skipSpace();
+      if (body(k.form, out)) return true;
+      if (!k.backtrack) return false;
+      p_ = start;
+    }
+    ExpYP fn;
+    std::vector<ExpYP> args;
+    if (!starts() || !expression(fn) || !list(args, 1)) return false;
+    out = node(APP{std::move(fn), std::move(args)});
+    return true;
+  }
+
+  // The operands of a form after its keyword, and the expression built from them.
+  bool body(Form f, ExpYP& out) {
+    ExpYP e[3];
+    switch (f) {
+      case Form::And:
+      case Form::Or: {
+        std::vector<ExpYP> args;
+        if (!list(args, 1)) return false;
+        out = f == Form::And ? node(AND{std::move(args)}) : node(OR{std::move(args)});
+        return true;
+      }
+      case Form::Not:
+        if (!exactly(e, 1)) return false;
+        out = node(NOT{std::move(e[0])});
+        return true;
+      case Form::If:
+      case Form::Ite:
+        if (!exactly(e, 3)) return false;
+        out = f == Form::If ? node(IF{std::move(e[0]), std::move(e[1]), std::move(e[2])})
+                            : node(ITE{std::move(e[0]), std::move(e[1]), std::move(e[2])});
+        return true;
+      case Form::Let:
+      case Form::Forall:
+      case Form::Exists:
+      case Form::Lambda:
+        return false;  // their binders hold types
+      case Form::MkTuple: {
+        std::vector<ExpYP> items;
+        if (!list(items, 2)) return false;
+        out = node(MKTUP{std::move(items)});
+        return true;
+      }
+      case Form::MkRecord: {
+        std::vector<std::pair<std::string, ExpYP>> fields;
+        do {
+          std::pair<std::string, ExpYP> fld;
+          if (!name(fld.first) || !at(':') || p_ + 1 == end_ || p_[1] != ':') return false;
+          p_ += 2;
+          skipSpace();
+          if (!exactly(&fld.second, 1)) return false;
+          fields.push_back(std::move(fld));
+        } while (atIdentStart());
+        out = node(MKREC{std::move(fields)});
+        return true;
+      }
+      case Form::Update:
+        return update(out);
+      case Form::Select: {
+        if (!exactly(e, 1)) return false;
+        if (at('-') || atDigit()) {
+          mpz_class n;
+          if (!integer(n)) return false;
+          out = node(SELECT_T{std::move(e[0]), std::move(n)});
+          return true;
+        }
+        std::string field;
+        if (!name(field)) return false;
+        out = node(SELECT_R{std::move(e[0]), std::move(field)});
+        return true;
+      }
+      default:
+        break;
+    }
+    // The eleven binary operators.
+    if (!exactly(e, 2)) return false;
+    switch (f) {
+      case Form::Implies: out = node(IMPLIES{std::move(e[0]), std::move(e[1])}); break;
+      case Form::Eq: out = node(EQ{std::move(e[0]), std::move(e[1])}); break;
+      case Form::Neq: out = node(NEQ{std::move(e[0]), std::move(e[1])}); break;
+      case Form::Lt: out = node(LT{std::move(e[0]), std::move(e[1])}); break;
+      case Form::Le: out = node(LE{std::move(e[0]), std::move(e[1])}); break;
+      case Form::Gt: out = node(GT{std::move(e[0]), std::move(e[1])}); break;
+      case Form::Ge: out = node(GE{std::move(e[0]), std::move(e[1])}); break;
+      case Form::Plus: out = node(PLUS{std::move(e[0]), std::move(e[1])}); break;
+      case Form::Minus: out = node(MINUS{std::move(e[0]), std::move(e[1])}); break;
+      case Form::Times: out = node(TIMES{std::move(e[0]), std::move(e[1])}); break;
+      case Form::Divide: out = node(DIVIDE{std::move(e[0]), std::move(e[1])}); break;
+      case Form::Div: out = node(DIV{std::move(e[0]), std::move(e[1])}); break;
+      default: out = node(MOD{std::move(e[0]), std::move(e[1])}); break;
+    }
+    return true;
+  }
+
+  // The update form: the updated expression, the index (an argument list, a tuple
+  // position or a field name, as updateIxY) and the new value.
+  bool update(ExpYP& out) {
+    ExpYP x, v;
+    if (!exactly(&x, 1)) return false;
+    if (at('(')) {
+      ++p_;
+      skipSpace();
+      std::vector<ExpYP> args;
+      if (!list(args, 0) || !close() || !exactly(&v, 1)) return false;
+      out = node(UPDATE_F{std::move(x), std::move(args), std::move(v)});
+    } else if (at('-') || atDigit()) {
+      mpz_class n;
+      if (!integer(n) || !exactly(&v, 1)) return false;
+      out = node(UPDATE_T{std::move(x), std::move(n), std::move(v)});
+    } else {
+      std::string field;
+      if (!name(field) || !exactly(&v, 1)) return false;
+      out = node(UPDATE_R{std::move(x), std::move(field), std::move(v)});
+    }
+    return true;
+  }
+};
+
+}  // namespace
+
+std::optional<std::vector<ExpYP>> readExpYsDirect(std::string_view text) {
+  std::vector<ExpYP> es;
+  if (!DirectReader(text).expressions(es)) return std::nullopt;
+  return es;
+}
+
+std::optional<ExpYP> readExpYDirect(std::string_view text) {
+  ExpYP e;
+  if (!DirectReader(text).single(e)) return std::nullopt;
+  return e;
+}
+
+
 }  // namespace grammar
 
 // ---- entry points ----
@@ -1058,13 +1522,26 @@ auto runOrFail(P&& p, std::string_view source, std::string_view text) {
 }  // namespace
 
 std::vector<ExpYP> parseExpYs(std::string_view text) {
-  auto p = [](grammar::State& st, std::vector<ExpYP>& v) -> grammar::Out {
-    return grammar::repeat(st, v, 0, grammar::expY);
-  };
+  if (auto es = grammar::readExpYsDirect(text)) return std::move(*es);
+  return grammar::parseExpYsByGrammar(text);
+}
+
+ExpYP parseExpY(std::string_view text) {
+  if (auto e = grammar::readExpYDirect(text)) return std::move(*e);
+  return grammar::parseExpYByGrammar(text);
+}
+
+namespace grammar {
+
+std::vector<ExpYP> parseExpYsByGrammar(std::string_view text) {
+  auto p = [](State& st, std::vector<ExpYP>& v) -> Out { return repeat(st, v, 0, expY); };
   return runOrFail(p, "parseExpYs", text);
 }
 
-ExpYP parseExpY(std::string_view text) { return runOrFail(grammar::expY, "parseExpY", text); }
+ExpYP parseExpYByGrammar(std::string_view text) { return runOrFail(expY, "parseExpY", text); }
+
+}  // namespace grammar
+
 TypYP parseTypY(std::string_view text) { return runOrFail(grammar::typY, "parseTypY", text); }
 CmdY parseCmdY(std::string_view text) { return runOrFail(grammar::cmdY, "parseCmdY", text); }
 

@@ -4,6 +4,7 @@
 #pragma once
 #include <gmpxx.h>
 
+#include <optional>
 #include <string>
 #include <string_view>
 #include <variant>
@@ -85,6 +86,16 @@ Out idTypY(State& st, IdTyp& out);
 // ---- commands ----
 Out cmdY(State& st, CmdY& out);
 Out stringY(State& st, std::string& out);
+
+// ---- the two readings of expressions ----
+// parseExpYs and parseExpY first try the direct reader, a plain recursive descent that
+// covers what a model holds and gives up (returns nothing) at anything else or at the first
+// sign of an error; then they run the grammar above, which reads every text and builds the
+// exact parse error. Both readings give the same value wherever the direct one succeeds.
+std::optional<std::vector<ExpYP>> readExpYsDirect(std::string_view text);
+std::optional<ExpYP> readExpYDirect(std::string_view text);
+std::vector<ExpYP> parseExpYsByGrammar(std::string_view text);  // as parseExpYs, grammar only
+ExpYP parseExpYByGrammar(std::string_view text);                // as parseExpY, grammar only
 
 }  // namespace grammar
 
