@@ -1084,7 +1084,8 @@ constexpr int kDirectDepth = 200;
 constexpr std::array<std::uint8_t, 256> kFirstForm = [] {
   std::array<std::uint8_t, 256> t{};
   t.fill(static_cast<std::uint8_t>(std::size(kForms)));
-  for (std::size_t i = std::size(kForms); i-- > 0;) t[static_cast<unsigned char>(kForms[i].keyword[0])] = static_cast<std::uint8_t>(i);
+  for (std::size_t i = std::size(kForms); i-- > 0;)
+    t[static_cast<unsigned char>(kForms[i].keyword[0])] = static_cast<std::uint8_t>(i);
   return t;
 }();
 
@@ -1111,7 +1112,9 @@ class NodeBlocks {
     if (!cur_ || static_cast<std::size_t>(end_ - next_) < bytes) fresh();
     void* p = next_;
     next_ += bytes;
-    cur_->live.fetch_add(1, std::memory_order_relaxed);
+    // No other thread holds a node of the current block before the reading has returned,
+    // so the count needs no atomic increment here.
+    cur_->live.store(cur_->live.load(std::memory_order_relaxed) + 1, std::memory_order_relaxed);
     return p;
   }
   static void deallocate(void* p) {
