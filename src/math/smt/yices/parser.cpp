@@ -270,9 +270,23 @@ constexpr FormKey kForms[] = {
     {"update", Form::Update, true, false},   {"select", Form::Select, true, false},
 };
 
-template <class B>
-ExpYP bin(ExpYP a, ExpYP b) {
-  return mkE(B{std::move(a), std::move(b)});
+// The expression of a binary operator form, the left operand first.
+ExpY binaryExp(Form f, ExpYP a, ExpYP b) {
+  switch (f) {
+    case Form::Implies: return ExpY{IMPLIES{std::move(a), std::move(b)}};
+    case Form::Eq: return ExpY{EQ{std::move(a), std::move(b)}};
+    case Form::Neq: return ExpY{NEQ{std::move(a), std::move(b)}};
+    case Form::Lt: return ExpY{LT{std::move(a), std::move(b)}};
+    case Form::Le: return ExpY{LE{std::move(a), std::move(b)}};
+    case Form::Gt: return ExpY{GT{std::move(a), std::move(b)}};
+    case Form::Ge: return ExpY{GE{std::move(a), std::move(b)}};
+    case Form::Plus: return ExpY{PLUS{std::move(a), std::move(b)}};
+    case Form::Minus: return ExpY{MINUS{std::move(a), std::move(b)}};
+    case Form::Times: return ExpY{TIMES{std::move(a), std::move(b)}};
+    case Form::Divide: return ExpY{DIVIDE{std::move(a), std::move(b)}};
+    case Form::Div: return ExpY{DIV{std::move(a), std::move(b)}};
+    default: return ExpY{MOD{std::move(a), std::move(b)}};
+  }
 }
 
 // Exactly n expressions.
@@ -372,21 +386,7 @@ Out formBodyY(State& st, Form f, ExpYP& out) {
   // The eleven binary operators.
   o = expsY(st, e, 2);
   if (!isOk(o)) return o;
-  switch (f) {
-    case Form::Implies: out = bin<IMPLIES>(e[0], e[1]); break;
-    case Form::Eq: out = bin<EQ>(e[0], e[1]); break;
-    case Form::Neq: out = bin<NEQ>(e[0], e[1]); break;
-    case Form::Lt: out = bin<LT>(e[0], e[1]); break;
-    case Form::Le: out = bin<LE>(e[0], e[1]); break;
-    case Form::Gt: out = bin<GT>(e[0], e[1]); break;
-    case Form::Ge: out = bin<GE>(e[0], e[1]); break;
-    case Form::Plus: out = bin<PLUS>(e[0], e[1]); break;
-    case Form::Minus: out = bin<MINUS>(e[0], e[1]); break;
-    case Form::Times: out = bin<TIMES>(e[0], e[1]); break;
-    case Form::Divide: out = bin<DIVIDE>(e[0], e[1]); break;
-    case Form::Div: out = bin<DIV>(e[0], e[1]); break;
-    default: out = bin<MOD>(e[0], e[1]); break;
-  }
+  out = std::make_shared<const ExpY>(binaryExp(f, std::move(e[0]), std::move(e[1])));
   return o;
 }
 
@@ -1158,7 +1158,7 @@ struct BlockAllocator {
   NodeBlocks* blocks;
   explicit BlockAllocator(NodeBlocks& b) : blocks(&b) {}
   template <class U>
-  BlockAllocator(const BlockAllocator<U>& o) : blocks(o.blocks) {}  // NOLINT: rebinding
+  BlockAllocator(const BlockAllocator<U>& o) : blocks(o.blocks) {}  // rebinding to the control block
   T* allocate(std::size_t n) { return static_cast<T*>(blocks->allocate(n * sizeof(T))); }
   void deallocate(T* p, std::size_t) { NodeBlocks::deallocate(p); }
   template <class U>
@@ -1452,21 +1452,7 @@ class DirectReader {
     }
     // The eleven binary operators.
     if (!exactly(e, 2)) return false;
-    switch (f) {
-      case Form::Implies: out = node(IMPLIES{std::move(e[0]), std::move(e[1])}); break;
-      case Form::Eq: out = node(EQ{std::move(e[0]), std::move(e[1])}); break;
-      case Form::Neq: out = node(NEQ{std::move(e[0]), std::move(e[1])}); break;
-      case Form::Lt: out = node(LT{std::move(e[0]), std::move(e[1])}); break;
-      case Form::Le: out = node(LE{std::move(e[0]), std::move(e[1])}); break;
-      case Form::Gt: out = node(GT{std::move(e[0]), std::move(e[1])}); break;
-      case Form::Ge: out = node(GE{std::move(e[0]), std::move(e[1])}); break;
-      case Form::Plus: out = node(PLUS{std::move(e[0]), std::move(e[1])}); break;
-      case Form::Minus: out = node(MINUS{std::move(e[0]), std::move(e[1])}); break;
-      case Form::Times: out = node(TIMES{std::move(e[0]), std::move(e[1])}); break;
-      case Form::Divide: out = node(DIVIDE{std::move(e[0]), std::move(e[1])}); break;
-      case Form::Div: out = node(DIV{std::move(e[0]), std::move(e[1])}); break;
-      default: out = node(MOD{std::move(e[0]), std::move(e[1])}); break;
-    }
+    out = node(binaryExp(f, std::move(e[0]), std::move(e[1])));
     return true;
   }
 
