@@ -33,6 +33,7 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <regex>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -54,7 +55,8 @@ struct Param {
 struct Proc {
   std::string name;
   std::vector<Param> params;
-  std::vector<std::string> unframed;  // parameters whose fields the step leaves free
+  std::vector<std::string> unframed;  // parameters that the frame leaves out
+  std::map<std::string, std::vector<std::string>> kept;  // ... only while these fields stay
   std::string body;                   // SMT-LIB over the parameters and the step index i
 };
 
@@ -123,13 +125,16 @@ Domain bank(const std::string& name, long calls, long target, bool even) {
       {"withdraw",
        {{"a", "Account"}, {"v", "Int"}},
        {"a"},
-       "(open a i) (> v 0) (>= (balance a i) " + stepY + ") (= (balance a (+ i 1)) (- (balance a i) " + stepY + "))"},
+       {{"a", {"open"}}},
+       "(open a i) (> v 0) (>= (balance a i) " + stepY + ") (= (balance a (+ i 1)) (- (balance a i) " + stepY +
+          "))"},
       {"deposit",
        {{"a", "Account"}, {"v", "Int"}},
        {"a"},
+       {{"a", {"open"}}},
        std::string("(open a i) (> v 0) ") + (even ? "" : "(<= v 10) ") + "(= (balance a (+ i 1)) (+ (balance a i) " +
-           stepY + "))"},
-      {"open_account", {{"a", "Account"}}, {"a"}, "(not (open a i)) (open a (+ i 1)) (= (balance a (+ i 1)) 0)"},
+           stepY +"))"},
+      {"open_account", {{"a", "Account"}}, {"a"}, {}, "(not (open a i)) (open a (+ i 1)) (= (balance a (+ i 1)) 0)"},
   };
   d.vars = "(declare-const acc Account_ref)\n" +
            std::string(even ? "(assert (not (open acc 0)))\n" : "(assert (open acc 0))\n(assert (= (balance acc 0) 0))\n");
@@ -150,7 +155,7 @@ Domain task(long k) {
   d.bound = d.plan = k;
   d.structs = {{"Task", {{"stage", "Int"}}}};
   for (long i = k; i >= 1; --i)
-    d.procs.push_back({"step" + std::to_string(i), {{"t", "Task"}}, {"t"},
+    d.procs.push_back({"step" + std::to_string(i), {{"t", "Task"}}, {"t"}, {},
                        "(= (stage t i) " + std::to_string(i - 1) + ") (= (stage t (+ i 1)) " + std::to_string(i) + ")"});
   d.vars = "(declare-const t Task_ref)\n(assert (= (stage t 0) 0))\n";
   d.goal = d.solverGoal = "(= (stage t {n}) " + std::to_string(k) + ")";
@@ -188,9 +193,10 @@ link (l : List, n : Node)
   d.procs = {
       {"link",
        {{"l", "List"}, {"n", "Node"}},
-       {"l"},
+       {"l", "n"},
+       {{"n", {"value"}}},
        "(distinct n null_Node) (= (head l (+ i 1)) n) (= (length l (+ i 1)) (+ (length l i) 1))"},
-      {"set_value", {{"n", "Node"}, {"v", "Int"}}, {"n"}, "(= (value n (+ i 1)) v)"},
+      {"set_value", {{"n", "Node"}, {"v", "Int"}}, {"n"}, {}, "(= (value n (+ i 1)) v)"},
   };
   d.vars = "(declare-const l List_ref)\n(declare-const n Node_ref)\n(assert (= (length l 0) 0))\n"
            "(assert (= (head l 0) null_Node))\n(assert (distinct n null_Node))\n(assert (= (value n 0) 0))\n";
@@ -242,9 +248,17 @@ std::string smtDomain(const Domain& d) {
     s += "(i Int)) Bool (and " + p.body;
     for (const auto& [st, fields] : d.structs) {
       std::string except;
-      for (const auto& a : p.params)
-        if (a.type == st && std::find(p.unframed.begin(), p.unframed.end(), a.name) != p.unframed.end())
+      for (const auto& a : p.params) {
+        if (a.type != st || std::find(p.unframed.begin(), p.unframed.end(), a.name) == p.unframed.end()) continue;
+        auto k = p.kept.find(a.name);
+        if (k == p.kept.end()) {
           except += " (= o " + a.name + ")";
+          continue;
+        }
+        except += " (and (= o " + a.name + ")";
+        for (const auto& f : k->second) except += " (= (" + f + " o i) (" + f + " o (+ i 1)))";
+        except += ")";
+      }
       for (size_t k = 0; k < objects.size(); ++k) {
         std::string eq = "(" + st + "_eq " + object(st, k) + " i)";
         std::string ex = except;
@@ -272,6 +286,7 @@ std::string smtStep(const Domain& d, long i) {
 
 struct Result {
   double total = 0, slowest = 0;
+  long answered = 0;  // attempts answered (within the cap)
   bool capped = false, ok = false;
 };
 std::map<std::string, std::map<std::string, Result>>& results() {
@@ -284,6 +299,7 @@ void report(benchmark::State& state, const Domain& d, const std::string& who, co
   state.counters["total_s"] = r.total;
   if (r.slowest > 0) state.counters["slowest_attempt_s"] = r.slowest;
   if (r.capped) state.counters["capped"] = 1;
+  if (r.answered > 0) state.counters["attempts_answered"] = static_cast<double>(r.answered);
 }
 
 // ---------------------------------------------------------------- Z3 references
@@ -320,7 +336,10 @@ std::string optionsText(const std::string& arith, const std::string& relevancy, 
 // Checks the verdict of attempt i against the domain; false (and an error) if it differs.
 bool expected(benchmark::State& state, const Domain& d, long i, const std::string& verdict, Result& r) {
   std::string want = d.plan == i + 1 ? "sat" : "unsat";
-  if (verdict == want) return true;
+  if (verdict == want) {
+    r.answered = i + 1;
+    return true;
+  }
   if (verdict == "unknown" || verdict == "timeout") {
     r.capped = true;
     return false;
@@ -465,11 +484,14 @@ std::string slurp(const fs::path& p) {
   return ss.str();
 }
 
-// Runs vorlax on the domain; the script it prints (empty on failure).
-std::string runVorlax(const Domain& d, int& status) {
+// Runs vorlax on the domain; the script it prints (empty on failure). With dumpOnly the
+// bound is 1: the run is quick, and its dumps are those of the whole search.
+std::string runVorlax(const Domain& d, int& status, bool dumpOnly = false) {
   fs::path dir = workDir(d);
+  std::string ser = d.ser;
+  if (dumpOnly) ser = std::regex_replace(ser, std::regex("\n@ [0-9]+\n"), "\n@ 1\n");
   std::ofstream(dir / "d.dom") << d.dom;
-  std::ofstream(dir / "d.ser") << d.ser;
+  std::ofstream(dir / "d.ser") << ser;
   Child c = start(VORLAX_BIN, {"d.dom", "d.ser"}, dir.string());
   status = -1;
   if (c.pid < 0) return "";
@@ -539,7 +561,7 @@ void BM_Solver(benchmark::State& state, const Domain* d) {
   fs::path dir = workDir(*d);
   if (!fs::exists(dir / "d.dom.lisp")) {
     int status = 0;
-    runVorlax(*d, status);
+    runVorlax(*d, status, true);
   }
   const std::string setup = slurp(dir / "d.dom.lisp") + slurp(dir / "d.ser.lisp");
   if (setup.empty()) {
@@ -574,14 +596,15 @@ void BM_Solver(benchmark::State& state, const Domain* d) {
 }
 
 void summary() {
-  std::printf("\n%-10s %-22s %10s %12s\n", "domain", "contender", "total_s", "slowest_s");
+  std::printf("\n%-10s %-22s %10s %12s %9s\n", "domain", "contender", "total_s", "slowest_s", "attempts");
   for (const auto& d : domains()) {
     auto it = results().find(d.name);
     if (it == results().end()) continue;
     double best = 0;
     std::string bestName;
     for (const auto& [who, r] : it->second) {
-      std::printf("%-10s %-22s %9s%.2f %12.2f\n", d.name.c_str(), who.c_str(), r.capped ? ">=" : "", r.total, r.slowest);
+      std::printf("%-10s %-22s %8s%.2f %12.2f %6ld/%ld\n", d.name.c_str(), who.c_str(), r.capped ? ">=" : "", r.total,
+                  r.slowest, r.answered, d.plan ? d.plan : d.bound);
       if (who.rfind("z3_", 0) == 0 && r.ok && !r.capped && (bestName.empty() || r.total < best)) {
         best = r.total;
         bestName = who;

@@ -56,16 +56,23 @@ SideSolver::SideSolver() : solver(ctx) {
 Session::Session(std::ostream& out, std::ostream& err, Options opt, std::string program)
     : g_(ctx_), checker_(g_), builder_(g_, checker_), tr_(g_), solver_(ctx_), out_(out), err_(err), opt_(opt),
       program_(std::move(program)), side_(std::make_unique<SideSolver>()) {
+  renewMain();
+}
+
+void Session::renewMain() {
+  solver_ = z3::solver(ctx_);
   // Every atom of the step formulas takes part in the search; the refutations of the
   // early attempts of a search go markedly faster without relevancy filtering.
   z3::params p(ctx_);
   p.set("smt.relevancy", 0u);
   solver_.set(p);
+  for (const auto& g : given_)
+    if (g.kind != Given::Push) solver_.add(g.guarded);
 }
 
-void Session::addToSolvers(const z3::expr& f) {
-  solver_.add(f);
-  sideQueue_.push_back(f);
+void Session::addToSolvers(const z3::expr& guarded, const z3::expr& plain) {
+  solver_.add(guarded);
+  given_.push_back(Given{Given::Assert, guarded, plain});
 }
 
 Session::~Session() = default;
@@ -233,7 +240,7 @@ bool Session::execute(const SExp& cmd) {
     z3::expr f = tr_.formula(*e);
     long id = nextRetractId_++;
     z3::expr ind = ctx_.bool_const(("assert+!" + std::to_string(id)).c_str());
-    addToSolvers(guarded(z3::implies(ind, f)));
+    addToSolvers(guarded(z3::implies(ind, f)), z3::implies(ind, f));
     g_.cur.retractables.push_back(Retractable{id, ind, f, weight, false});
     last_ = f;
     status_ = "unknown";
@@ -265,12 +272,14 @@ bool Session::execute(const SExp& cmd) {
     arity(cmd, 0, 0);
     g_.saved.push_back(g_.cur);
     scopes_.push_back(z3::expr(ctx_, Z3_mk_fresh_const(ctx_, "scope", ctx_.bool_sort())));
+    given_.push_back(Given{Given::Push, scopes_.back(), scopes_.back()});
   } else if (kw == "pop") {
     arity(cmd, 0, 0);
     if (g_.saved.empty()) throw SolverError("\"pop\" without a matching \"push\"");
     g_.cur = std::move(g_.saved.back());
     g_.saved.pop_back();
-    addToSolvers(!scopes_.back());  // what the scope asserted is off for good
+    solver_.add(!scopes_.back());  // what the scope asserted is off for good
+    given_.push_back(Given{Given::Pop, !scopes_.back(), !scopes_.back()});
     scopes_.pop_back();
     tr_.clearMemo();
     status_ = "unknown";
@@ -284,9 +293,10 @@ bool Session::execute(const SExp& cmd) {
     if (!include(cmd.items[1].text)) return false;
   } else if (kw == "reset") {
     arity(cmd, 0, 0);
-    solver_.reset();
+    given_.clear();
+    renewMain();
     side_ = std::make_unique<SideSolver>();
-    sideQueue_.clear();
+    sideSeen_ = 0;
     scopes_.clear();
     g_.cur = Scope();
     g_.saved.clear();
@@ -403,7 +413,7 @@ z3::expr Session::guarded(const z3::expr& f) const {
 }
 
 void Session::addAssertion(const z3::expr& f) {
-  addToSolvers(guarded(f));
+  addToSolvers(guarded(f), f);
   g_.cur.assertions.push_back(f);
   last_ = f;
   status_ = "unknown";
@@ -529,6 +539,7 @@ constexpr size_t kSolverStackBytes = size_t(1) << 30;
 
 struct Contender {
   z3::context* ctx = nullptr;
+  bool interrupted = false;
   std::function<z3::check_result()> run;
   z3::check_result result = z3::unknown;
   std::string failure;  // what a z3::exception said
@@ -572,16 +583,54 @@ void* runContender(void* p) {
 
 }  // namespace
 
+void settleInterrupt(z3::context& ctx) { z3::solver(ctx).check(); }
+
+namespace {
+
+// Whether the model leaves none of the formulas false.
+bool noneFalse(const z3::model& m, const z3::expr_vector& formulas) {
+  for (unsigned i = 0; i < formulas.size(); ++i)
+    if (m.eval(formulas[i], true).is_false()) return false;
+  return true;
+}
+
+// A check of an incremental solver whose "sat" counts only when its model satisfies the
+// formulas; otherwise it is "unknown" and the solver is marked refuted.
+z3::check_result checkedSat(z3::solver& s, const z3::expr_vector& assumptions, const z3::expr_vector& formulas,
+                            bool& refuted) {
+  z3::check_result r = assumptions.empty() ? s.check() : s.check(assumptions);
+  if (r == z3::sat && !noneFalse(s.get_model(), formulas)) {
+    refuted = true;
+    return z3::unknown;
+  }
+  return r;
+}
+
+z3::expr_vector translated(z3::context& from, const std::vector<z3::expr>& fs, z3::context& to) {
+  z3::expr_vector v(to);
+  for (const auto& f : fs) v.push_back(z3::expr(to, Z3_translate(from, f, to)));
+  return v;
+}
+
+}  // namespace
+
 // Runs the check on solver_, side_ and (when a model is wanted) a fresh solver at once.
 // The verdict is the first "sat" or "unsat"; with a model wanted, "sat" waits for the
 // fresh solver, whose model is returned translated into the session's context.
 z3::check_result Session::race(const z3::expr_vector& assumptions, std::optional<z3::model>& model) {
   // Bring the side solver up to date and build the fresh one, all on this thread.
-  for (const auto& f : sideQueue_) side_->solver.add(z3::expr(side_->ctx, Z3_translate(ctx_, f, side_->ctx)));
-  sideQueue_.clear();
-  z3::expr_vector sideAssumptions(side_->ctx);
-  for (unsigned i = 0; i < assumptions.size(); ++i)
-    sideAssumptions.push_back(z3::expr(side_->ctx, Z3_translate(ctx_, assumptions[i], side_->ctx)));
+  for (; sideSeen_ < given_.size(); ++sideSeen_) {
+    const Given& g = given_[sideSeen_];
+    if (g.kind == Given::Assert)
+      side_->solver.add(z3::expr(side_->ctx, Z3_translate(ctx_, g.plain, side_->ctx)));
+    else if (g.kind == Given::Push)
+      side_->solver.push();
+    else
+      side_->solver.pop();
+  }
+  z3::expr_vector mainFormulas(ctx_);
+  for (const auto& a : g_.cur.assertions) mainFormulas.push_back(a);
+  z3::expr_vector sideFormulas = translated(ctx_, g_.cur.assertions, side_->ctx);
   std::unique_ptr<SideSolver> fresh;
   if (opt_.evidence) {
     fresh = std::make_unique<SideSolver>();
@@ -591,11 +640,12 @@ z3::check_result Session::race(const z3::expr_vector& assumptions, std::optional
   RaceState st;
   const size_t kMain = 0, kSide = 1, kFresh = 2;
   st.contenders.resize(fresh ? 3 : 2);
+  bool mainRefuted = false, sideRefuted = false;
   st.contenders[kMain].ctx = &ctx_;
-  st.contenders[kMain].run = [&] { return assumptions.empty() ? solver_.check() : solver_.check(assumptions); };
+  st.contenders[kMain].run = [&] { return checkedSat(solver_, assumptions, mainFormulas, mainRefuted); };
   st.contenders[kSide].ctx = &side_->ctx;
   st.contenders[kSide].run = [&] {
-    return sideAssumptions.empty() ? side_->solver.check() : side_->solver.check(sideAssumptions);
+    return checkedSat(side_->solver, z3::expr_vector(side_->ctx), sideFormulas, sideRefuted);
   };
   if (fresh) {
     st.contenders[kFresh].ctx = &fresh->ctx;
@@ -642,15 +692,25 @@ z3::check_result Session::race(const z3::expr_vector& assumptions, std::optional
       for (auto& c : st.contenders)
         if (!c.finished) {
           running = true;
+          c.interrupted = true;
           c.ctx->interrupt();
         }
       if (!running) break;
       st.changed.wait_for(lock, std::chrono::milliseconds(5));
     }
   }
-  for (auto& c : st.contenders)
+  for (auto& c : st.contenders) {
     if (c.started) pthread_join(c.thread, nullptr);
+    if (c.interrupted) settleInterrupt(*c.ctx);
+  }
 
+  // A solver whose model contradicts what it was given has lost part of it: it is made
+  // anew, and learns again from the next check on.
+  if (mainRefuted) renewMain();
+  if (sideRefuted) {
+    side_ = std::make_unique<SideSolver>();
+    sideSeen_ = 0;
+  }
   if (*verdict == z3::unknown) {
     // No solver decided; a failure of Z3 is reported rather than taken for "unknown".
     for (const auto& c : st.contenders)
@@ -664,10 +724,10 @@ z3::check_result Session::race(const z3::expr_vector& assumptions, std::optional
     if (fresh && st.contenders[kFresh].result == z3::sat) {
       z3::model m = fresh->solver.get_model();
       model = z3::model(m, ctx_, z3::model::translate());
-    } else if (st.contenders[kMain].result != z3::unsat && st.contenders[kMain].failure.empty() &&
+    } else if (!mainRefuted && st.contenders[kMain].result != z3::unsat && st.contenders[kMain].failure.empty() &&
                (st.contenders[kMain].result == z3::sat || st.contenders[kSide].result != z3::sat)) {
       model = solver_.get_model();
-    } else if (st.contenders[kSide].result == z3::sat) {
+    } else if (!sideRefuted && st.contenders[kSide].result == z3::sat) {
       z3::model m = side_->solver.get_model();
       model = z3::model(m, ctx_, z3::model::translate());
     }

@@ -1,7 +1,8 @@
 // One run of the solver program: the commands of the solver language executed in order
-// against one Z3 solver that keeps its context across checks (push and pop open and
-// close scopes of indicator literals, see Session::scopes_), with the interactive
-// prompt, the line discipline of the output and the model printed after a check.
+// against Z3 solvers that keep their state across checks (push and pop open and close
+// scopes of indicator literals, see Session::scopes_; each check is a race of
+// differently configured solvers, see Session::side_), with the interactive prompt, the
+// line discipline of the output and the model printed after a check.
 #pragma once
 #include <iosfwd>
 #include <memory>
@@ -42,6 +43,20 @@ struct SideSolver {
   z3::solver solver;
 };
 
+// What the session has given solver_, in order, for the side solver to follow: an
+// assertion (guarded as solver_ has it, plain as it was made), a push, or a pop (guarded:
+// the negated indicator that solver_ was given).
+struct Given {
+  enum Kind { Assert, Push, Pop } kind;
+  z3::expr guarded, plain;
+};
+
+// An interrupt that comes when no check runs, or as one ends, stays with the context
+// until its next check: until then Z3 drops what it is given (an assertion added then is
+// lost, and a later check may answer "sat" without it) and refuses push and pop. This
+// ends such an interrupt; it is called on every context that a race has interrupted.
+void settleInterrupt(z3::context& ctx);
+
 class Session {
  public:
   Session(std::ostream& out, std::ostream& err, Options opt, std::string program = "vorlax-solver");
@@ -70,7 +85,8 @@ class Session {
                 std::set<long>& visited, long depth) const;
   static constexpr long kMaxReferenceDepth = 100000;
   void addAssertion(const z3::expr& f);
-  void addToSolvers(const z3::expr& f);
+  void addToSolvers(const z3::expr& guarded, const z3::expr& plain);
+  void renewMain();
   z3::expr guarded(const z3::expr& f) const;
   void check();
   void checkAlone(const z3::expr_vector& assumptions, const std::unordered_map<unsigned, long>& idOf);
@@ -104,19 +120,24 @@ class Session {
   std::vector<z3::expr> scopes_;
   // A check of the search races three Z3 solvers on threads of their own, the first
   // verdict winning and the others interrupted:
-  //  - solver_, incremental, without relevancy filtering: what it learns about the steps
-  //    of a search pays off when the refutations get deep but the arithmetic stays easy;
-  //  - side_, incremental too, with relevancy filtering and the simplex arithmetic
-  //    solver: far ahead where the steps add bounded amounts to numbers;
+  //  - solver_, incremental through the indicators of the scopes, without relevancy
+  //    filtering: what it learns about the steps of a search stays for every later goal,
+  //    which pays off when many goals are refuted over the same steps;
+  //  - side_, incremental with Z3's own push and pop, relevancy filtering and the simplex
+  //    arithmetic solver: far ahead where the steps add bounded amounts to numbers;
   //  - a fresh solver on the current assertions alone, configured like side_, made anew
   //    for each check. A satisfiable check prints the model of this one whichever solver
   //    answers first: the two incremental solvers are interrupted at points that depend
   //    on timing, so their models could differ from run to run, while the fresh one only
   //    depends on the assertions, and the same input gives the same model every time.
-  // side_ is given what solver_ is given (sideQueue_ holds what it has not seen yet, in
-  // the context of the session); each context is only used by one thread at a time.
+  // A "sat" of an incremental solver counts only if its model satisfies the current
+  // assertions: one that a past interrupt has left without some of what it was given
+  // is made anew from given_.
+  // side_ follows given_ (sideSeen_ entries of it so far, translated into its context
+  // when a race starts); each context is only used by one thread at a time.
   std::unique_ptr<SideSolver> side_;
-  std::vector<z3::expr> sideQueue_;
+  std::vector<Given> given_;
+  size_t sideSeen_ = 0;
 };
 
 // The program's main: options "-i", "-e" and an optional input file (standard input
