@@ -206,6 +206,12 @@ const Level kLevels[8] = {
 // the errors of all attempts are combined.
 template <class Ops>
 Out chooseOp(State& st, const Ops& ops, std::size_t& which) {
+  // Without error tracking, a character that starts none of the texts decides at once.
+  if (!st.track) {
+    bool any = false;
+    for (const auto& op : ops) any = any || (!st.atEnd() && st.peek() == static_cast<unsigned char>(op.text[0]));
+    if (!any) return Out::EmptyErr;
+  }
   Error acc;
   for (std::size_t i = 0; i < ops.size(); ++i) {
     // A word operator is a whole word: "nothing" is a name, not "not hing".

@@ -408,8 +408,8 @@ Checked<Procedure> typecheckProc(const ast::Domain& dom, const ast::Procedure& p
     for (const ast::Clause& c : in) {
       Checked<TExprP> r = checker.run(*c.clauseExpr);
       if (!r.ok) return std::move(r.error);
-      if (Outcome err = notBoolean("clause " + c.clauseName + " of " + kind + p.prcdName, *r.value))
-        return err;
+      if (!texprType(*r.value).is<BoolType>())
+        return notBoolean("clause " + c.clauseName + " of " + kind + p.prcdName, *r.value);
       typed.push_back(Clause{c.clauseName, std::move(r.value)});
     }
     return std::nullopt;
