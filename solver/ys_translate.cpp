@@ -57,6 +57,7 @@ static std::vector<Z3_ast> withoutRepeats(Z3_context c, const std::vector<Z3_ast
   if (ts.size() < 2) return ts;
   if (ts.size() <= 8) {  // a few terms: compared with each other (a handle stands for one term)
     std::vector<Z3_ast> out;
+    out.reserve(ts.size());
     for (Z3_ast t : ts)
       if (std::find(out.begin(), out.end(), t) == out.end()) out.push_back(t);
     return out;
@@ -79,6 +80,7 @@ z3::expr Translator::mkAnd(const std::vector<z3::expr>& es) {
 
 z3::expr Translator::andOf(const std::vector<Z3_ast>& conjs) {
   std::vector<Z3_ast> kept;
+  kept.reserve(conjs.size());
   for (Z3_ast a : conjs) {
     Z3_lbool v = Z3_get_bool_value(ctx_, a);
     if (v == Z3_L_TRUE) continue;
@@ -598,6 +600,7 @@ Val Translator::evalCompare(const Expr& e, const EnvP& env) {
 
 Val Translator::evalArith(const Expr& e, const EnvP& env) {
   std::vector<z3::expr> ts;
+  ts.reserve(e.args.size() + 1);
   for (const auto& a : e.args) ts.push_back(*eval(*a, env).term);
   bool real = e.kind == ExprKind::Div;
   for (const auto& t : ts) real = real || t.get_sort().is_real();
@@ -685,6 +688,7 @@ Val Translator::eval(const Expr& e, const EnvP& env) {
     case ExprKind::Or: {
       bool isAnd = e.kind == ExprKind::And;
       std::vector<z3::expr> parts;
+      parts.reserve(e.args.size());
       for (const auto& a : e.args) {
         z3::expr t = *eval(*a, env).term;
         if (isAnd ? isFalse(t) : isTrue(t)) return Val{t, nullptr};
