@@ -344,3 +344,30 @@ TEST(ReplyExpr, UntrackedAndTrackedRunsAgree) {
     }
   }
 }
+
+TEST(ReplyExpr, NestingUpToTheBoundIsReadWithoutExhaustingTheStack) {
+  // The grammar reads nesting up to its bound of 1000 levels, each parenthesised expression,
+  // type and type form one level, in every build, the sanitized one with its larger frames
+  // included; one level more is the fatal error.
+  const std::string tooDeep = "input nests too deeply (more than 1000 levels)";
+  struct Case {
+    std::string text;
+    bool read;
+  } cases[] = {
+      {repeated("(not ", 999) + "x" + repeated(")", 999), true},
+      {repeated("(not ", 1000) + "x" + repeated(")", 1000), false},
+      {repeated("(and ", 999) + "x" + repeated(")", 999), true},
+      {repeated("(f ", 999) + "x" + repeated(" 1)", 999), true},
+      {repeated("(update x 1 ", 999) + "x" + repeated(")", 999), true},
+      {"(forall (x::" + repeated("(tuple int ", 499) + "int" + repeated(")", 499) + ") p)", true},
+      {"(forall (x::" + repeated("(tuple int ", 500) + "int" + repeated(")", 500) + ") p)", false},
+  };
+  for (const auto& c : cases) {
+    std::vector<ExpYP> es;
+    const std::string msg = fatalOf([&] { es = parseExpYs(c.text); });
+    EXPECT_EQ(msg, c.read ? "<no error>" : tooDeep) << c.text.substr(0, 40);
+    if (c.read) {
+      EXPECT_EQ(es.size(), 1u) << c.text.substr(0, 40);
+    }
+  }
+}

@@ -297,97 +297,106 @@ Out expsY(State& st, ExpYP* es, int n) {
   return s.ok();
 }
 
-// "(" binders ")" then the body.
-Out bindersBodyY(State& st, std::vector<IdTyp>& vars, ExpYP& body) {
+// The bodies of the forms. Each is a function of its own, kept out of line: a deeply nested
+// expression then holds on the stack, at each level, the frame of the form being read
+// rather than the locals of all of them (which counts where frames are large, as under the
+// address sanitizer).
+
+// and, or: one or more expressions; mk-tuple: two or more.
+[[gnu::noinline]] Out listFormY(State& st, Form f, ExpYP& out) {
+  std::vector<ExpYP> items;
+  Out o = repeat(st, items, f == Form::MkTuple ? 2 : 1, expY);
+  if (!isOk(o)) return o;
+  if (f == Form::And) out = mkE(AND{std::move(items)});
+  else if (f == Form::Or) out = mkE(OR{std::move(items)});
+  else out = mkE(MKTUP{std::move(items)});
+  return o;
+}
+
+// not: one expression; if, ite: three; the binary operators: two.
+[[gnu::noinline]] Out fixedFormY(State& st, Form f, ExpYP& out) {
+  ExpYP e[3];
+  const int n = f == Form::Not ? 1 : f == Form::If || f == Form::Ite ? 3 : 2;
+  Out o = expsY(st, e, n);
+  if (!isOk(o)) return o;
+  if (f == Form::Not) out = mkE(NOT{std::move(e[0])});
+  else if (f == Form::If) out = mkE(IF{std::move(e[0]), std::move(e[1]), std::move(e[2])});
+  else if (f == Form::Ite) out = mkE(ITE{std::move(e[0]), std::move(e[1]), std::move(e[2])});
+  else out = std::make_shared<const ExpY>(binaryExp(f, std::move(e[0]), std::move(e[1])));
+  return o;
+}
+
+[[gnu::noinline]] Out letFormY(State& st, ExpYP& out) {
   Seq s(st);
+  std::vector<LetBinding> bs;
+  ExpYP body;
+  auto list = [](State& s2, std::vector<LetBinding>& v) -> Out { return repeat(s2, v, 1, letBindingY); };
+  if (!s.step(parensY(st, bs, list)) || !s(expY, body)) return s.fail();
+  out = mkE(LET{std::move(bs), std::move(body)});
+  return s.ok();
+}
+
+// forall, exists, lambda: "(" binders ")" then the body.
+[[gnu::noinline]] Out binderFormY(State& st, Form f, ExpYP& out) {
+  Seq s(st);
+  std::vector<IdTyp> vs;
+  ExpYP body;
   auto list = [](State& s2, std::vector<IdTyp>& v) -> Out { return repeat(s2, v, 1, idTypY); };
-  if (!s.step(parensY(st, vars, list)) || !s(expY, body)) return s.fail();
+  if (!s.step(parensY(st, vs, list)) || !s(expY, body)) return s.fail();
+  if (f == Form::Forall) out = mkE(FORALL{std::move(vs), std::move(body)});
+  else if (f == Form::Exists) out = mkE(EXISTS{std::move(vs), std::move(body)});
+  else out = mkE(LAMBDA{std::move(vs), std::move(body)});
+  return s.ok();
+}
+
+[[gnu::noinline]] Out mkRecordFormY(State& st, ExpYP& out) {
+  std::vector<std::pair<std::string, ExpYP>> fields;
+  Out o = repeat(st, fields, 1, recFieldY);
+  if (isOk(o)) out = mkE(MKREC{std::move(fields)});
+  return o;
+}
+
+[[gnu::noinline]] Out updateFormY(State& st, ExpYP& out) {
+  Seq s(st);
+  ExpYP x, v;
+  UpdateIx ix;
+  if (!s(expY, x) || !s(updateIxY, ix) || !s(expY, v)) return s.fail();
+  if (auto* fi = std::get_if<FunIx>(&ix)) out = mkE(UPDATE_F{std::move(x), std::move(fi->args), std::move(v)});
+  else if (auto* ti = std::get_if<TupIx>(&ix)) out = mkE(UPDATE_T{std::move(x), std::move(ti->index), std::move(v)});
+  else out = mkE(UPDATE_R{std::move(x), std::move(std::get<RecIx>(ix).field), std::move(v)});
+  return s.ok();
+}
+
+[[gnu::noinline]] Out selectFormY(State& st, ExpYP& out) {
+  Seq s(st);
+  ExpYP x;
+  if (!s(expY, x)) return s.fail();
+  // the index: an integer, else a field name
+  mpz_class n;
+  std::string name;
+  Alt a(st);
+  bool tuple = a.decided(integerTokenY(st, n));
+  Out io = tuple ? a.result() : a.decided(identTokenY(st, name)) ? a.result() : a.fail();
+  if (!s.step(io)) return s.fail();
+  out = tuple ? mkE(SELECT_T{std::move(x), std::move(n)}) : mkE(SELECT_R{std::move(x), std::move(name)});
   return s.ok();
 }
 
 // The operands of a form after its keyword, and the expression built from them.
 Out formBodyY(State& st, Form f, ExpYP& out) {
-  ExpYP e[3];
-  Out o;
   switch (f) {
     case Form::And:
-    case Form::Or: {
-      std::vector<ExpYP> args;
-      o = repeat(st, args, 1, expY);
-      if (isOk(o)) out = f == Form::And ? mkE(AND{std::move(args)}) : mkE(OR{std::move(args)});
-      return o;
-    }
-    case Form::Not:
-      o = expsY(st, e, 1);
-      if (isOk(o)) out = mkE(NOT{e[0]});
-      return o;
-    case Form::If:
-    case Form::Ite:
-      o = expsY(st, e, 3);
-      if (isOk(o)) out = f == Form::If ? mkE(IF{e[0], e[1], e[2]}) : mkE(ITE{e[0], e[1], e[2]});
-      return o;
-    case Form::Let: {
-      Seq s(st);
-      std::vector<LetBinding> bs;
-      auto list = [](State& s2, std::vector<LetBinding>& v) -> Out { return repeat(s2, v, 1, letBindingY); };
-      if (!s.step(parensY(st, bs, list)) || !s(expY, e[0])) return s.fail();
-      out = mkE(LET{std::move(bs), e[0]});
-      return s.ok();
-    }
+    case Form::Or:
+    case Form::MkTuple: return listFormY(st, f, out);
+    case Form::Let: return letFormY(st, out);
     case Form::Forall:
     case Form::Exists:
-    case Form::Lambda: {
-      std::vector<IdTyp> vs;
-      o = bindersBodyY(st, vs, e[0]);
-      if (isOk(o)) {
-        if (f == Form::Forall) out = mkE(FORALL{std::move(vs), e[0]});
-        else if (f == Form::Exists) out = mkE(EXISTS{std::move(vs), e[0]});
-        else out = mkE(LAMBDA{std::move(vs), e[0]});
-      }
-      return o;
-    }
-    case Form::MkTuple: {
-      std::vector<ExpYP> items;
-      o = repeat(st, items, 2, expY);
-      if (isOk(o)) out = mkE(MKTUP{std::move(items)});
-      return o;
-    }
-    case Form::MkRecord: {
-      std::vector<std::pair<std::string, ExpYP>> fields;
-      o = repeat(st, fields, 1, recFieldY);
-      if (isOk(o)) out = mkE(MKREC{std::move(fields)});
-      return o;
-    }
-    case Form::Update: {
-      Seq s(st);
-      UpdateIx ix;
-      if (!s(expY, e[0]) || !s(updateIxY, ix) || !s(expY, e[1])) return s.fail();
-      if (auto* fi = std::get_if<FunIx>(&ix)) out = mkE(UPDATE_F{e[0], std::move(fi->args), e[1]});
-      else if (auto* ti = std::get_if<TupIx>(&ix)) out = mkE(UPDATE_T{e[0], std::move(ti->index), e[1]});
-      else out = mkE(UPDATE_R{e[0], std::move(std::get<RecIx>(ix).field), e[1]});
-      return s.ok();
-    }
-    case Form::Select: {
-      Seq s(st);
-      if (!s(expY, e[0])) return s.fail();
-      // the index: an integer, else a field name
-      mpz_class n;
-      std::string name;
-      Alt a(st);
-      bool tuple = a.decided(integerTokenY(st, n));
-      Out io = tuple ? a.result() : a.decided(identTokenY(st, name)) ? a.result() : a.fail();
-      if (!s.step(io)) return s.fail();
-      out = tuple ? mkE(SELECT_T{e[0], std::move(n)}) : mkE(SELECT_R{e[0], std::move(name)});
-      return s.ok();
-    }
-    default:
-      break;
+    case Form::Lambda: return binderFormY(st, f, out);
+    case Form::MkRecord: return mkRecordFormY(st, out);
+    case Form::Update: return updateFormY(st, out);
+    case Form::Select: return selectFormY(st, out);
+    default: return fixedFormY(st, f, out);  // not, if, ite and the binary operators
   }
-  // The eleven binary operators.
-  o = expsY(st, e, 2);
-  if (!isOk(o)) return o;
-  out = std::make_shared<const ExpY>(binaryExp(f, std::move(e[0]), std::move(e[1])));
-  return o;
 }
 
 Out formY(State& st, const FormKey& k, ExpYP& out) {
@@ -447,49 +456,63 @@ Out ctorY(State& st, Ctor& out) {
   return parensY(st, out, inner);
 }
 
-Out typFormBodyY(State& st, TForm f, TypYP& out) {
+// The bodies of the type forms, each out of line like those of the expression forms.
+[[gnu::noinline]] Out subtypeFormY(State& st, TypYP& out) {
   Seq s(st);
-  switch (f) {
-    case TForm::Subtype: {
-      IdTyp b;
-      ExpYP pred;
-      if (!s.step(parensY(st, b, idTypY)) || !s(expY, pred)) return s.fail();
-      out = mkT(SUBTYPE{std::move(b), std::move(pred)});
-      break;
-    }
-    case TForm::Subrange: {
-      ExpYP lo, hi;
-      if (!s(expY, lo) || !s(expY, hi)) return s.fail();
-      out = mkT(SUBRANGE{std::move(lo), std::move(hi)});
-      break;
-    }
-    case TForm::Arrow:
-    case TForm::Tuple: {
-      std::vector<TypYP> ts;
-      if (!s.step(repeat(st, ts, 2, typY))) return s.fail();
-      out = f == TForm::Arrow ? mkT(ARR{std::move(ts)}) : mkT(TUP{std::move(ts)});
-      break;
-    }
-    case TForm::Record: {
-      std::vector<IdTyp> fs;
-      if (!s.step(repeat(st, fs, 1, idTypY))) return s.fail();
-      out = mkT(REC{std::move(fs)});
-      break;
-    }
-    case TForm::Datatype: {
-      std::vector<Ctor> cs;
-      if (!s.step(repeat(st, cs, 1, ctorY))) return s.fail();
-      out = mkT(DATATYPE{std::move(cs)});
-      break;
-    }
-    case TForm::Scalar: {
-      std::vector<std::string> ns;
-      if (!s.step(repeat(st, ns, 1, identTokenY))) return s.fail();
-      out = mkT(SCALAR{std::move(ns)});
-      break;
-    }
-  }
+  IdTyp b;
+  ExpYP pred;
+  if (!s.step(parensY(st, b, idTypY)) || !s(expY, pred)) return s.fail();
+  out = mkT(SUBTYPE{std::move(b), std::move(pred)});
   return s.ok();
+}
+
+[[gnu::noinline]] Out subrangeFormY(State& st, TypYP& out) {
+  Seq s(st);
+  ExpYP lo, hi;
+  if (!s(expY, lo) || !s(expY, hi)) return s.fail();
+  out = mkT(SUBRANGE{std::move(lo), std::move(hi)});
+  return s.ok();
+}
+
+// "->" and "tuple": two or more types.
+[[gnu::noinline]] Out typesFormY(State& st, TForm f, TypYP& out) {
+  std::vector<TypYP> ts;
+  Out o = repeat(st, ts, 2, typY);
+  if (isOk(o)) out = f == TForm::Arrow ? mkT(ARR{std::move(ts)}) : mkT(TUP{std::move(ts)});
+  return o;
+}
+
+[[gnu::noinline]] Out recordFormY(State& st, TypYP& out) {
+  std::vector<IdTyp> fs;
+  Out o = repeat(st, fs, 1, idTypY);
+  if (isOk(o)) out = mkT(REC{std::move(fs)});
+  return o;
+}
+
+[[gnu::noinline]] Out datatypeFormY(State& st, TypYP& out) {
+  std::vector<Ctor> cs;
+  Out o = repeat(st, cs, 1, ctorY);
+  if (isOk(o)) out = mkT(DATATYPE{std::move(cs)});
+  return o;
+}
+
+[[gnu::noinline]] Out scalarFormY(State& st, TypYP& out) {
+  std::vector<std::string> ns;
+  Out o = repeat(st, ns, 1, identTokenY);
+  if (isOk(o)) out = mkT(SCALAR{std::move(ns)});
+  return o;
+}
+
+Out typFormBodyY(State& st, TForm f, TypYP& out) {
+  switch (f) {
+    case TForm::Subtype: return subtypeFormY(st, out);
+    case TForm::Subrange: return subrangeFormY(st, out);
+    case TForm::Arrow:
+    case TForm::Tuple: return typesFormY(st, f, out);
+    case TForm::Record: return recordFormY(st, out);
+    case TForm::Datatype: return datatypeFormY(st, out);
+    default: return scalarFormY(st, out);
+  }
 }
 
 // ---- string literals ----
