@@ -4,10 +4,21 @@
 
 namespace vorlax {
 
+const Type& BinOp::relType() const {
+  static const Type noType = NoType{};
+  return relTypeHeld ? *relTypeHeld : noType;
+}
+
+BinOp BinOp::rel(ROp r, Type t) {
+  BinOp op{RelOp, r, nullptr};
+  if (!t.is<NoType>()) op.relTypeHeld = std::make_shared<const Type>(std::move(t));
+  return op;
+}
+
 bool operator==(const BinOp& a, const BinOp& b) {
   if (a.kind != b.kind) return false;
   if (a.kind != BinOp::RelOp) return true;
-  return a.rop == b.rop && a.relType == b.relType;
+  return a.rop == b.rop && a.relType() == b.relType();
 }
 
 void findProcFailed(const std::string& name) {

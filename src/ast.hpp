@@ -21,9 +21,12 @@ struct BinOp {
   enum Kind { Add, Sub, Mul, Div, Or, And, Implies, ArrayIndex, RelOp };
   Kind kind = Add;
   ROp rop = ROp::Eq;  // meaningful only for RelOp
-  Type relType = NoType{};  // meaningful only for RelOp
+  // The Type of a RelOp, meaningful only for RelOp. It is held apart, and NoType is not held
+  // at all: every tree node holds an operator, and nearly every relation's type is NoType.
+  std::shared_ptr<const Type> relTypeHeld = nullptr;
 
-  static BinOp rel(ROp r, Type t = NoType{}) { return BinOp{RelOp, r, std::move(t)}; }
+  const Type& relType() const;
+  static BinOp rel(ROp r, Type t = NoType{});
 };
 bool operator==(const BinOp& a, const BinOp& b);
 inline bool operator!=(const BinOp& a, const BinOp& b) { return !(a == b); }

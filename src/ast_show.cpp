@@ -165,7 +165,7 @@ void showBinOp(std::ostream& os, const BinOp& op, int prec) {
   os << "RelOp ";
   showROp(os, op.rop);
   os << ' ';
-  showType(os, op.relType);
+  showType(os, op.relType());
   if (prec >= kAppPrec) os << ')';
 }
 

@@ -246,7 +246,7 @@ TEST(TypecheckExpr, TypedNodesKeepTheirFields) {
   const auto* cmp = r.value->as<BinOpExpr>();
   ASSERT_NE(cmp, nullptr);
   EXPECT_EQ(cmp->op, BinOp::rel(ROp::Eq));
-  EXPECT_EQ(cmp->op.relType, Type(NoType{}));
+  EXPECT_EQ(cmp->op.relType(), Type(NoType{}));
   EXPECT_EQ(texprType(*cmp->right), kInt);
   EXPECT_TRUE(cmp->right->is<LitNull>());
 }

@@ -18,7 +18,7 @@ const Type kListInt = structType("List", {IntType{}});
 TExprP var(std::string n, Type t) { return mk(Var{std::move(n), std::move(t)}); }
 TExprP lit(std::int32_t i) { return mk(LitInt{i}); }
 TExprP rel(ROp r, TExprP l, TExprP rt, Type t = BoolType{}) {
-  BinOp op{BinOp::RelOp, r, Type(NoType{})};
+  BinOp op = BinOp::rel(r);
   return mk(BinOpExpr{std::move(op), std::move(l), std::move(rt), std::move(t)});
 }
 
