@@ -69,7 +69,7 @@ struct EqualVisitor {
   bool operator()(const ResultVar&) const { return true; }
   bool operator()(const Cast& x) const {
     const Cast& y = *other.as<Cast>();
-    return x.type == y.type && sameExpr(x.operand, y.operand);
+    return static_cast<const Type&>(x.type) == y.type && sameExpr(x.operand, y.operand);
   }
   bool operator()(const LitInt& x) const { return x.value == other.as<LitInt>()->value; }
   bool operator()(const LitBool& x) const { return x.value == other.as<LitBool>()->value; }

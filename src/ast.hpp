@@ -104,6 +104,17 @@ const Procedure<E>& findProcUnsafe(const Domain<E>& d, const std::string& name) 
 
 namespace ast {
 
+// A Type held apart from the node that owns it; reads as the Type.
+class TypeBox {
+ public:
+  template <class T>
+  TypeBox(T t) : p_(std::make_shared<const Type>(std::move(t))) {}
+  operator const Type&() const { return *p_; }
+
+ private:
+  std::shared_ptr<const Type> p_;
+};
+
 struct Expr;
 using ExprP = std::shared_ptr<const Expr>;
 
@@ -116,7 +127,9 @@ struct UnOpExpr { UnOp op; ExprP operand; };
 struct Access { ExprP object; std::string field; bool valid = true; };
 struct Var { std::string name; };
 struct ResultVar {};
-struct Cast { Type type; ExprP operand; };
+// A cast holds its Type apart (see TypeBox): casts are rare, and the largest field of any
+// node sets the size of every node.
+struct Cast { TypeBox type; ExprP operand; };
 struct LitInt { std::int32_t value; };
 struct LitBool { bool value; };
 struct LitDouble { double value; };
