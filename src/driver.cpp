@@ -76,12 +76,19 @@ std::string writeYices(const std::string& fileName,
   errno = 0;
   std::ofstream os(out, std::ios::out | std::ios::trunc | std::ios::binary);
   if (!os.is_open()) openFileFailure(out, errno);
+  // The text goes to the file as it grows, a piece of at least kDumpPiece bytes at a time.
+  constexpr std::size_t kDumpPiece = std::size_t{1} << 20;
   std::string text;
-  auto write = [&] { os.write(text.data(), static_cast<std::streamsize>(text.size())); };
+  std::size_t written = 0;
+  auto write = [&] {
+    os.write(text.data() + written, static_cast<std::streamsize>(text.size() - written));
+    written = text.size();
+  };
   try {
     produce([&](const y::CmdY& c) {
       y::appendCmdY(text, c);
       text += '\n';
+      if (text.size() - written >= kDumpPiece) write();
     });
   } catch (...) {
     write();  // the commands before the failure, and the failing one up to where it failed

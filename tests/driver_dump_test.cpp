@@ -93,6 +93,26 @@ TEST_F(DumpTest, FailureKeepsEarlierCommandsAndThePrintedPartOfTheFailingOne) {
   EXPECT_EQ(slurp(path("d.lisp")), "(assert p)\n(assert (and ");
 }
 
+// A dump of more than one piece that goes to the file while it grows: complete when the
+// producer ends, and cut where the failure is when it fails.
+TEST_F(DumpTest, LongDumpsAreWholeOrCutAtTheFailure) {
+  std::string expected;
+  auto many = [&](const CmdSink& emit) {
+    for (int i = 0; i < 100000; ++i) emit(assertVar("variable_" + std::to_string(i)));
+  };
+  for (int i = 0; i < 100000; ++i) expected += "(assert variable_" + std::to_string(i) + ")\n";
+  ASSERT_GT(expected.size(), std::size_t{2} << 20);
+  EXPECT_EQ(writeYices(path("d"), many), expected);
+  EXPECT_EQ(slurp(path("d.lisp")), expected);
+  EXPECT_THROW(writeYices(path("d"),
+                          [&](const CmdSink& emit) {
+                            many(emit);
+                            emit(y::mkC(y::ASSERT{y::mkE(y::AND{{}})}));
+                          }),
+               Fatal);
+  EXPECT_EQ(slurp(path("d.lisp")), expected + "(assert (and ");
+}
+
 TEST_F(DumpTest, DumpThatCannotBeCreated) {
   const std::string missing = path("no/such/dir/d");
   try {
