@@ -55,7 +55,8 @@ SideSolver::SideSolver() : solver(ctx) {
 
 Session::Session(std::ostream& out, std::ostream& err, Options opt, std::string program)
     : g_(ctx_), checker_(g_), builder_(g_, checker_), tr_(g_), solver_(ctx_), out_(out), err_(err), opt_(opt),
-      program_(std::move(program)), side_(std::make_unique<SideSolver>()) {
+      program_(std::move(program)) {
+  makeSides();
   renewMain();
 }
 
@@ -295,8 +296,7 @@ bool Session::execute(const SExp& cmd) {
     arity(cmd, 0, 0);
     given_.clear();
     renewMain();
-    side_ = std::make_unique<SideSolver>();
-    sideSeen_ = 0;
+    makeSides();
     scopes_.clear();
     g_.cur = Scope();
     g_.saved.clear();
@@ -612,25 +612,47 @@ z3::expr_vector translated(z3::context& from, const std::vector<z3::expr>& fs, z
   return v;
 }
 
+// The model of a solver in another context, in the context to.
+z3::model translatedModel(z3::solver& s, z3::context& to) {
+  z3::model m = s.get_model();
+  return z3::model(m, to, z3::model::translate());
+}
+
 }  // namespace
 
-// Runs the check on solver_, side_ and (when a model is wanted) a fresh solver at once.
-// The verdict is the first "sat" or "unsat"; with a model wanted, "sat" waits for the
-// fresh solver, whose model is returned translated into the session's context.
+void Session::makeSides() {
+  sides_.clear();
+  for (bool pushPop : {false, true}) sides_.push_back(Side{std::make_unique<SideSolver>(), pushPop, 0});
+}
+
+// Runs the check on solver_, the side solvers and (when a model is wanted) a fresh solver
+// at once. The verdict is the first "sat" or "unsat"; with a model wanted, "sat" waits
+// for the fresh solver, whose model is returned translated into the session's context.
 z3::check_result Session::race(const z3::expr_vector& assumptions, std::optional<z3::model>& model) {
-  // Bring the side solver up to date and build the fresh one, all on this thread.
-  for (; sideSeen_ < given_.size(); ++sideSeen_) {
-    const Given& g = given_[sideSeen_];
-    if (g.kind == Given::Assert)
-      side_->solver.add(z3::expr(side_->ctx, Z3_translate(ctx_, g.plain, side_->ctx)));
-    else if (g.kind == Given::Push)
-      side_->solver.push();
-    else
-      side_->solver.pop();
+  // Bring the side solvers up to date and build the fresh one, all on this thread.
+  std::vector<z3::expr_vector> sideAssumptions, sideFormulas;
+  for (auto& side : sides_) {
+    z3::context& c = side.s->ctx;
+    for (; side.seen < given_.size(); ++side.seen) {
+      const Given& g = given_[side.seen];
+      if (!side.pushPop) {
+        if (g.kind != Given::Push) side.s->solver.add(z3::expr(c, Z3_translate(ctx_, g.guarded, c)));
+      } else if (g.kind == Given::Assert) {
+        side.s->solver.add(z3::expr(c, Z3_translate(ctx_, g.plain, c)));
+      } else if (g.kind == Given::Push) {
+        side.s->solver.push();
+      } else {
+        side.s->solver.pop();
+      }
+    }
+    z3::expr_vector av(c);
+    if (!side.pushPop)
+      for (unsigned i = 0; i < assumptions.size(); ++i) av.push_back(z3::expr(c, Z3_translate(ctx_, assumptions[i], c)));
+    sideAssumptions.push_back(av);
+    sideFormulas.push_back(translated(ctx_, g_.cur.assertions, c));
   }
   z3::expr_vector mainFormulas(ctx_);
   for (const auto& a : g_.cur.assertions) mainFormulas.push_back(a);
-  z3::expr_vector sideFormulas = translated(ctx_, g_.cur.assertions, side_->ctx);
   std::unique_ptr<SideSolver> fresh;
   if (opt_.evidence) {
     fresh = std::make_unique<SideSolver>();
@@ -638,15 +660,26 @@ z3::check_result Session::race(const z3::expr_vector& assumptions, std::optional
   }
 
   RaceState st;
-  const size_t kMain = 0, kSide = 1, kFresh = 2;
-  st.contenders.resize(fresh ? 3 : 2);
-  bool mainRefuted = false, sideRefuted = false;
+  // solver_ first, then the side solvers, then the fresh one.
+  const size_t kMain = 0, kFresh = 1 + sides_.size();
+  st.contenders.resize(kFresh + (fresh ? 1 : 0));
+  std::vector<char> refuted(kFresh, 0);
   st.contenders[kMain].ctx = &ctx_;
-  st.contenders[kMain].run = [&] { return checkedSat(solver_, assumptions, mainFormulas, mainRefuted); };
-  st.contenders[kSide].ctx = &side_->ctx;
-  st.contenders[kSide].run = [&] {
-    return checkedSat(side_->solver, z3::expr_vector(side_->ctx), sideFormulas, sideRefuted);
+  st.contenders[kMain].run = [&] {
+    bool r = false;
+    z3::check_result res = checkedSat(solver_, assumptions, mainFormulas, r);
+    refuted[kMain] = r;
+    return res;
   };
+  for (size_t k = 0; k < sides_.size(); ++k) {
+    st.contenders[1 + k].ctx = &sides_[k].s->ctx;
+    st.contenders[1 + k].run = [&, k] {
+      bool r = false;
+      z3::check_result res = checkedSat(sides_[k].s->solver, sideAssumptions[k], sideFormulas[k], r);
+      refuted[1 + k] = r;
+      return res;
+    };
+  }
   if (fresh) {
     st.contenders[kFresh].ctx = &fresh->ctx;
     st.contenders[kFresh].run = [&] { return fresh->solver.check(); };
@@ -706,11 +739,11 @@ z3::check_result Session::race(const z3::expr_vector& assumptions, std::optional
 
   // A solver whose model contradicts what it was given has lost part of it: it is made
   // anew, and learns again from the next check on.
-  if (mainRefuted) renewMain();
-  if (sideRefuted) {
-    side_ = std::make_unique<SideSolver>();
-    sideSeen_ = 0;
-  }
+  sideAssumptions.clear();  // they belong to the contexts of the side solvers
+  sideFormulas.clear();
+  if (refuted[kMain]) renewMain();
+  for (size_t k = 0; k < sides_.size(); ++k)
+    if (refuted[1 + k]) sides_[k] = Side{std::make_unique<SideSolver>(), sides_[k].pushPop, 0};
   if (*verdict == z3::unknown) {
     // No solver decided; a failure of Z3 is reported rather than taken for "unknown".
     for (const auto& c : st.contenders)
@@ -722,15 +755,17 @@ z3::check_result Session::race(const z3::expr_vector& assumptions, std::optional
   // an incremental solver that did, else whatever solver_ has for "unknown".
   try {
     if (fresh && st.contenders[kFresh].result == z3::sat) {
-      z3::model m = fresh->solver.get_model();
-      model = z3::model(m, ctx_, z3::model::translate());
-    } else if (!mainRefuted && st.contenders[kMain].result != z3::unsat && st.contenders[kMain].failure.empty() &&
-               (st.contenders[kMain].result == z3::sat || st.contenders[kSide].result != z3::sat)) {
-      model = solver_.get_model();
-    } else if (!sideRefuted && st.contenders[kSide].result == z3::sat) {
-      z3::model m = side_->solver.get_model();
-      model = z3::model(m, ctx_, z3::model::translate());
+      model = translatedModel(fresh->solver, ctx_);
+      return *verdict;
     }
+    for (size_t i = 0; i < kFresh; ++i)
+      if (st.contenders[i].result == z3::sat && !refuted[i]) {
+        model = i == kMain ? solver_.get_model()
+                           : translatedModel(sides_[i - 1].s->solver, ctx_);
+        return *verdict;
+      }
+    if (!refuted[kMain] && st.contenders[kMain].result == z3::unknown && st.contenders[kMain].failure.empty())
+      model = solver_.get_model();
   } catch (const z3::exception&) {
     // an undecided check may come without a model
   }

@@ -1,7 +1,7 @@
 // One run of the solver program: the commands of the solver language executed in order
 // against Z3 solvers that keep their state across checks (push and pop open and close
 // scopes of indicator literals, see Session::scopes_; each check is a race of
-// differently configured solvers, see Session::side_), with the interactive prompt, the
+// differently configured solvers, see Session::sides_), with the interactive prompt, the
 // line discipline of the output and the model printed after a check.
 #pragma once
 #include <iosfwd>
@@ -118,26 +118,34 @@ class Session {
   // for the next one: a search that pushes a goal, checks and pops keeps what it has
   // learned about the steps instead of deriving it again for every goal.
   std::vector<z3::expr> scopes_;
-  // A check of the search races three Z3 solvers on threads of their own, the first
+  // A check of the search races four Z3 solvers on threads of their own, the first
   // verdict winning and the others interrupted:
   //  - solver_, incremental through the indicators of the scopes, without relevancy
   //    filtering: what it learns about the steps of a search stays for every later goal,
   //    which pays off when many goals are refuted over the same steps;
-  //  - side_, incremental with Z3's own push and pop, relevancy filtering and the simplex
-  //    arithmetic solver: far ahead where the steps add bounded amounts to numbers;
-  //  - a fresh solver on the current assertions alone, configured like side_, made anew
-  //    for each check. A satisfiable check prints the model of this one whichever solver
-  //    answers first: the two incremental solvers are interrupted at points that depend
-  //    on timing, so their models could differ from run to run, while the fresh one only
-  //    depends on the assertions, and the same input gives the same model every time.
+  //  - two side solvers with relevancy filtering and the simplex arithmetic solver, far
+  //    ahead where the steps add bounded amounts to numbers: one incremental through the
+  //    indicators like solver_, one through Z3's own push and pop (which of the two is
+  //    ahead changes from one search to the next, and from one attempt to the next);
+  //  - a fresh solver on the current assertions alone, configured like the side solvers,
+  //    made anew for each check. A satisfiable check prints the model of this one
+  //    whichever solver answers first: the incremental solvers are interrupted at points
+  //    that depend on timing, so their models could differ from run to run, while the
+  //    fresh one only depends on the assertions, and the same input gives the same model
+  //    every time.
   // A "sat" of an incremental solver counts only if its model satisfies the current
-  // assertions: one that a past interrupt has left without some of what it was given
-  // is made anew from given_.
-  // side_ follows given_ (sideSeen_ entries of it so far, translated into its context
-  // when a race starts); each context is only used by one thread at a time.
-  std::unique_ptr<SideSolver> side_;
+  // assertions: one that an interrupt has left without some of what it was given is
+  // made anew from given_. The memory is that of four solvers whatever the search.
+  // The side solvers follow given_ (translated into their contexts when a race starts);
+  // each context is only used by one thread at a time.
+  struct Side {
+    std::unique_ptr<SideSolver> s;
+    bool pushPop;     // Z3's own push and pop; else the indicators of solver_
+    size_t seen = 0;  // entries of given_ it has been given
+  };
+  std::vector<Side> sides_;
   std::vector<Given> given_;
-  size_t sideSeen_ = 0;
+  void makeSides();
 };
 
 // The program's main: options "-i", "-e" and an optional input file (standard input
