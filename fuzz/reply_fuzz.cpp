@@ -1,6 +1,7 @@
 // A solver reply: the check exchange with a solver that answers with the input (framing,
 // prompts, verdict), what vorlax prints for the verdict (the model and the call script of
-// a fixed domain and goal), the unsat core; and the input's lines read directly as a model.
+// a fixed domain and goal), the unsat core; the input's lines read directly as a model; and
+// the two readers of model expressions giving the same values.
 #include <signal.h>
 #include <stdlib.h>
 #include <unistd.h>
@@ -14,6 +15,7 @@
 
 #include "fuzz_support.hpp"
 #include "goal.hpp"
+#include "math/smt/yices/parser.hpp"
 #include "math/smt/yices/pipe.hpp"
 #include "parser.hpp"
 #include "script.hpp"
@@ -77,6 +79,22 @@ void readVerdict(std::ostream& os, const y::ResY& r, const Fixed& f) {
     for (const auto& k : r.unsatCore()) os << k << ' ';
 }
 
+// Models are read by a direct reader that leaves every text it does not read to the grammar;
+// wherever it reads one, the grammar must read the same values from it.
+void directAgreesWithGrammar(std::string_view text) {
+  const auto direct = y::grammar::readExpYsDirect(text);
+  if (!direct) return;
+  std::vector<y::ExpYP> byGrammar;
+  bool read = false;
+  vxfuzz::asVorlax([&] {
+    byGrammar = y::grammar::parseExpYsByGrammar(text);
+    read = true;
+  });
+  if (!read || byGrammar.size() != direct->size()) __builtin_trap();
+  for (std::size_t i = 0; i < byGrammar.size(); ++i)
+    if (y::showExpY(*byGrammar[i]) != y::showExpY(*(*direct)[i])) __builtin_trap();
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
@@ -101,5 +119,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   });
   y::endSolvers();
   vxfuzz::asVorlax([&] { readVerdict(os, y::ResY(y::ResY::Sat, linesOf(text)), f); });
+  directAgreesWithGrammar(text);
   return 0;
 }

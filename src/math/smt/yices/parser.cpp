@@ -1269,7 +1269,7 @@ class DirectReader {
 
   template <class T>
   ExpYP node(T v) {
-    return std::allocate_shared<const ExpY>(BlockAllocator<ExpY>(blocks_), std::move(v));
+    return std::allocate_shared<ExpY>(BlockAllocator<ExpY>(blocks_), ExpY{std::move(v)});
   }
 
   // A text that begins with whitespace is read only in part (see expY); left to the grammar.
