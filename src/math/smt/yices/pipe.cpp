@@ -476,9 +476,6 @@ ResY checkY(const YicesPipe& p) {
 // ---------------------------------------------------------------------------------------
 // Batch variants.
 
-namespace {
-
-// Haskell-style lines: split at line feeds; a final line feed ends the last line.
 std::vector<std::string> splitLines(const std::string& text) {
   std::vector<std::string> lines;
   std::size_t start = 0;
@@ -490,6 +487,8 @@ std::vector<std::string> splitLines(const std::string& text) {
   }
   return lines;
 }
+
+namespace {
 
 // Feeds input to the child and collects its standard output and error until both end.
 void exchangeBatch(Child& c, const std::string& input, std::string& out, std::string& err) {

@@ -72,6 +72,9 @@ class ResY {
 };
 std::string showResY(const ResY& r, int precedence = 0);
 
+// The lines of a text, split at line feeds; a final line feed ends the last line.
+std::vector<std::string> splitLines(const std::string& text);
+
 // One check exchange: echo the begin marker, check, echo the end marker, flush, read the
 // framed reply and decide the verdict.
 ResY checkY(const YicesPipe& p);
