@@ -179,7 +179,7 @@ void BM_Frontend(benchmark::State& state) { measure(state, VORLAX_BIN); }
 void BM_FrontendReference(benchmark::State& state) {
   const char* ref = std::getenv("VORLAX_REFERENCE_BIN");
   if (!ref) {
-    state.SkipWithError("VORLAX_REFERENCE_BIN is not set");
+    state.SkipWithError("not run: set VORLAX_REFERENCE_BIN to another vorlax binary (say, an older build) to compare with it");
     return;
   }
   measure(state, ref);
