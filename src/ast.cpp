@@ -1,5 +1,8 @@
 #include "ast.hpp"
 
+#include <mutex>
+#include <set>
+
 #include "fatal.hpp"
 
 namespace vorlax {
@@ -11,7 +14,12 @@ const Type& BinOp::relType() const {
 
 BinOp BinOp::rel(ROp r, Type t) {
   BinOp op{RelOp, r, nullptr};
-  if (!t.is<NoType>()) op.relTypeHeld = std::make_shared<const Type>(std::move(t));
+  if (t.is<NoType>()) return op;
+  // Each distinct type once; the entries are never moved nor freed.
+  static std::mutex lock;
+  static auto* const held = new std::set<Type>;
+  std::lock_guard<std::mutex> guard(lock);
+  op.relTypeHeld = &*held->insert(std::move(t)).first;
   return op;
 }
 

@@ -9,21 +9,24 @@
 #include <variant>
 #include <vector>
 
+#include "ast_name.hpp"
+#include "node_ref.hpp"
 #include "types.hpp"
 
 namespace vorlax {
 
-enum class UnOp { Not, Neg, Old };
-enum class ROp { Lte, Lt, Eq, Neq, Gt, Gte };
+enum class UnOp : std::uint8_t { Not, Neg, Old };
+enum class ROp : std::uint8_t { Lte, Lt, Eq, Neq, Gt, Gte };
 
 // Binary operators; RelOp carries its relation and a Type (always NoType when built here).
 struct BinOp {
-  enum Kind { Add, Sub, Mul, Div, Or, And, Implies, ArrayIndex, RelOp };
+  enum Kind : std::uint8_t { Add, Sub, Mul, Div, Or, And, Implies, ArrayIndex, RelOp };
   Kind kind = Add;
   ROp rop = ROp::Eq;  // meaningful only for RelOp
-  // The Type of a RelOp, meaningful only for RelOp. It is held apart, and NoType is not held
-  // at all: every tree node holds an operator, and nearly every relation's type is NoType.
-  std::shared_ptr<const Type> relTypeHeld = nullptr;
+  // The Type of a RelOp, meaningful only for RelOp, or null for NoType. Every tree node holds
+  // an operator and nearly every relation's type is NoType, so the type is kept apart: each
+  // distinct one once for the whole run (see rel).
+  const Type* relTypeHeld = nullptr;
 
   const Type& relType() const;
   static BinOp rel(ROp r, Type t = NoType{});
@@ -116,35 +119,38 @@ class TypeBox {
 };
 
 struct Expr;
-using ExprP = std::shared_ptr<const Expr>;
+using ExprP = NodeRef<Expr>;
 
-struct Call { std::string name; std::vector<ExprP> args; };
+struct Call { Name name; std::vector<ExprP> args; };
 struct BinOpExpr { BinOp op; ExprP left; ExprP right; };
 struct UnOpExpr { UnOp op; ExprP operand; };
 // A field access. An access whose right side was not a plain name cannot be built; the
 // parser keeps it as a node with valid == false, and the failure is raised (fatal) when
 // the node is first used: see accessField().
-struct Access { ExprP object; std::string field; bool valid = true; };
-struct Var { std::string name; };
+struct Access { ExprP object; Name field; bool valid = true; };
+struct Var { Name name; };
 struct ResultVar {};
 // A cast holds its Type apart (see TypeBox): casts are rare, and the largest field of any
-// node sets the size of every node.
+// node sets the size of every node. For the same reason names are interned (see Name) and
+// nodes counted in place (see NodeRef).
 struct Cast { TypeBox type; ExprP operand; };
 struct LitInt { std::int32_t value; };
 struct LitBool { bool value; };
 struct LitDouble { double value; };
 struct LitNull {};
 
-struct Expr {
+struct Expr : Counted {
   using V = std::variant<Call, BinOpExpr, UnOpExpr, Access, Var, ResultVar, Cast, LitInt,
                          LitBool, LitDouble, LitNull>;
+  template <class T>
+  explicit Expr(T node) : v(std::move(node)) {}
   V v;
   template <class T> bool is() const { return std::holds_alternative<T>(v); }
   template <class T> const T* as() const { return std::get_if<T>(&v); }
 };
 
 template <class T>
-ExprP mk(T node) { return std::make_shared<const Expr>(Expr{std::move(node)}); }
+ExprP mk(T node) { return ExprP::make(std::move(node)); }
 
 // The field name of an access; fatal when the access could not be built.
 const std::string& accessField(const Access& a);

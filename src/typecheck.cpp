@@ -330,7 +330,7 @@ class Checker {
             }
           } else if constexpr (std::is_same_v<T, ast::Call>) {
             f.fn = findFunction(dom_, n.name);
-            if (!f.fn) return "Coudln't find function " + n.name;
+            if (!f.fn) return "Coudln't find function " + n.name.str();
             f.args = &n.args;
             f.count = n.args.size();
           } else {
