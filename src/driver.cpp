@@ -70,25 +70,40 @@ void ioFailure(const std::string& path, const char* operation, int err) {
 
 void openFileFailure(const std::string& path, int err) { ioFailure(path, "openFile", err); }
 
-std::string writeYices(const std::string& fileName,
-                       const std::function<void(const CmdSink&)>& produce) {
+DumpText::DumpText(std::string whole) { append(std::move(whole)); }
+
+void DumpText::append(std::string piece) {
+  if (!piece.empty()) pieces_.push_back(std::move(piece));
+}
+
+std::string DumpText::str() const {
+  std::string whole;
+  for (const auto& p : pieces_) whole += p;
+  return whole;
+}
+
+DumpText writeYices(const std::string& fileName,
+                    const std::function<void(const CmdSink&)>& produce) {
   const std::string out = outputFileName(fileName);
   errno = 0;
   std::ofstream os(out, std::ios::out | std::ios::trunc | std::ios::binary);
   if (!os.is_open()) openFileFailure(out, errno);
-  // The text goes to the file as it grows, a piece of at least kDumpPiece bytes at a time.
+  // The text goes to the file as it grows, a piece of at least kDumpPiece bytes at a time;
+  // each piece is kept as it is.
   constexpr std::size_t kDumpPiece = std::size_t{1} << 20;
-  std::string text;
-  std::size_t written = 0;
+  DumpText dump;
+  std::string piece;
   auto write = [&] {
-    os.write(text.data() + written, static_cast<std::streamsize>(text.size() - written));
-    written = text.size();
+    os.write(piece.data(), static_cast<std::streamsize>(piece.size()));
+    dump.append(std::move(piece));
+    piece = std::string();
   };
   try {
     produce([&](const y::CmdY& c) {
-      y::appendCmdY(text, c);
-      text += '\n';
-      if (text.size() - written >= kDumpPiece) write();
+      if (piece.empty()) piece.reserve(kDumpPiece + kDumpPiece / 8);
+      y::appendCmdY(piece, c);
+      piece += '\n';
+      if (piece.size() >= kDumpPiece) write();
     });
   } catch (...) {
     write();  // the commands before the failure, and the failing one up to where it failed
@@ -97,7 +112,7 @@ std::string writeYices(const std::string& fileName,
   write();
   os.close();
   if (os.fail()) fatal(out + ": hPutStr: the dump could not be written completely");
-  return text;
+  return dump;
 }
 
 namespace {
@@ -115,8 +130,8 @@ void checkNotInput(const std::string& dump, const std::string& domainFile,
 
 }  // namespace
 
-std::string generateDomain(const ast::Domain& dom, const std::string& domainFile,
-                           const std::string& serialFile) {
+DumpText generateDomain(const ast::Domain& dom, const std::string& domainFile,
+                        const std::string& serialFile) {
   checkNotInput(outputFileName(domainFile), domainFile, serialFile);
   checkNotInput(outputFileName(serialFile), domainFile, serialFile);
   return writeYices(domainFile, [&](const CmdSink& emit) {
@@ -125,8 +140,8 @@ std::string generateDomain(const ast::Domain& dom, const std::string& domainFile
   });
 }
 
-std::string generateGoal(const ast::Domain& dom, const SerialGoal& goal,
-                         const std::string& domainFile, const std::string& serialFile) {
+DumpText generateGoal(const ast::Domain& dom, const SerialGoal& goal,
+                      const std::string& domainFile, const std::string& serialFile) {
   checkNotInput(outputFileName(serialFile), domainFile, serialFile);
   return writeYices(serialFile, [&](const CmdSink& emit) {
     checkGoalNames(dom, goal.vars, domainFile, serialFile);

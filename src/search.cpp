@@ -115,14 +115,14 @@ void interpResult(std::ostream& out, const ResY& res, const ast::Domain& dom,
 }
 
 void runCommands(std::ostream& out, const EnvLookup& env, bool debug,
-                 const std::string& domainCmds, const std::string& goalCmds,
+                 const DumpText& domainCmds, const DumpText& goalCmds,
                  const ast::Domain& dom, const SerialGoal& goal) {
   auto start = std::chrono::system_clock::now();
   std::optional<std::string> exe = env("YICES_EXE");
   if (!exe) fatal("YICES_EXE: getEnv: does not exist (no environment variable)");
   yices::YicesPipe pipe = yices::createYicesPipe(*exe, {});
-  yices::uploadText(pipe, domainCmds);
-  yices::uploadText(pipe, goalCmds);
+  for (const DumpText* text : {&domainCmds, &goalCmds})
+    for (const std::string& piece : text->pieces()) yices::uploadText(pipe, piece);
   searchUpTo(out, debug, pipe, goal.goalSteps, dom, goal);
   auto stop = std::chrono::system_clock::now();
   if (debug)
@@ -131,7 +131,7 @@ void runCommands(std::ostream& out, const EnvLookup& env, bool debug,
         << '\n';
 }
 
-void runCommands(bool debug, const std::string& domainCmds, const std::string& goalCmds,
+void runCommands(bool debug, const DumpText& domainCmds, const DumpText& goalCmds,
                  const ast::Domain& dom, const SerialGoal& goal) {
   runCommands(std::cout, getEnv, debug, domainCmds, goalCmds, dom, goal);
 }

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "ast.hpp"
+#include "driver.hpp"
 #include "goal.hpp"
 #include "math/smt/yices/pipe.hpp"
 #include "math/smt/yices/syntax.hpp"
@@ -23,11 +24,11 @@ std::optional<std::string> getEnv(const std::string& name);
 
 // The whole solver run, verdict and script on standard output, solver from YICES_EXE. The
 // domain and goal-setup commands come as text: each command's text and a line end.
-void runCommands(bool debug, const std::string& domainCmds, const std::string& goalCmds,
+void runCommands(bool debug, const DumpText& domainCmds, const DumpText& goalCmds,
                  const ast::Domain& dom, const SerialGoal& goal);
 // The same, writing to `out` and reading the environment through `env`.
 void runCommands(std::ostream& out, const EnvLookup& env, bool debug,
-                 const std::string& domainCmds, const std::string& goalCmds,
+                 const DumpText& domainCmds, const DumpText& goalCmds,
                  const ast::Domain& dom, const SerialGoal& goal);
 
 // Attempts 0, 1, 2, ... while below `bound`; prints the script of the first satisfiable or

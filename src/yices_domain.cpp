@@ -1,5 +1,8 @@
 #include "yices_domain.hpp"
 
+#include <map>
+#include <utility>
+
 #include "fatal.hpp"
 #include "frame.hpp"
 
@@ -81,14 +84,28 @@ y::CmdY procedureDefine(const std::vector<Struct>& structs, const tc::Procedure&
                 curriedLambda(p.prcdArgs, y::mkE(y::AND{std::move(conj)})));
 }
 
+// The argument selections of the calls in "actions": (T_arg k idx) for the k-th parameter of
+// type T, built once and shared by every call that selects the same.
+class Selections {
+ public:
+  const y::ExpYP& of(std::size_t k, const Type& t) {
+    y::ExpYP& sel = made_[{k, argSelStr(t)}];
+    if (!sel)
+      sel = app(varE(argSelStr(t)), {litI(mpz_class(static_cast<unsigned long>(k))), preIdx});
+    return sel;
+  }
+
+ private:
+  std::map<std::pair<std::size_t, std::string>, y::ExpYP> made_;
+};
+
 // ((P (T1_arg 1 idx) .. (Tn_arg n idx)) idx), or (P idx) without parameters.
-y::ExpYP actionCall(const ast::Procedure& p) {
+y::ExpYP actionCall(const ast::Procedure& p, Selections& selections) {
   if (p.prcdArgs.empty()) return app(varE(p.prcdName), {preIdx});
   std::vector<y::ExpYP> sel;
   sel.reserve(p.prcdArgs.size());
   for (std::size_t k = 0; k < p.prcdArgs.size(); ++k)
-    sel.push_back(app(varE(argSelStr(p.prcdArgs[k].declType)),
-                      {litI(mpz_class(static_cast<unsigned long>(k + 1))), preIdx}));
+    sel.push_back(selections.of(k + 1, p.prcdArgs[k].declType));
   return app(app(varE(p.prcdName), std::move(sel)), {preIdx});
 }
 
@@ -216,7 +233,9 @@ void procDom(const ast::Domain& dom, const CmdSink& emit) {
     body = y::mkE(y::LitB{true});
   } else {
     std::vector<y::ExpYP> calls;
-    for (const auto& p : dom.domProcs) calls.push_back(actionCall(p));
+    calls.reserve(dom.domProcs.size());
+    Selections selections;
+    for (const auto& p : dom.domProcs) calls.push_back(actionCall(p, selections));
     body = y::mkE(y::OR{std::move(calls)});
   }
   emit(define("actions", arr({varT("frame_type"), intTypeY, boolTypeY}),
