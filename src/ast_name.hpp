@@ -18,6 +18,8 @@ class Name {
   const std::string& str() const { return *text_; }
   operator const std::string&() const { return *text_; }
   bool empty() const { return text_->empty(); }
+  // The same for two names exactly when they are equal.
+  const void* id() const { return text_; }
 
   friend bool operator==(Name a, Name b) { return a.text_ == b.text_; }
   friend bool operator==(Name a, const std::string& b) { return *a.text_ == b; }

@@ -45,6 +45,7 @@ Out serialGoal(State& st, SerialGoal& out) {
 }
 
 parsing::Result<SerialGoal> parseSerialGoal(std::string_view source, std::string_view text) {
+  parser::SharedLeaves shared;
   return parsing::runParser(parser::wholeFile(serialGoal), source, text, parser::kMaxNesting);
 }
 

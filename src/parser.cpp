@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <memory>
+#include <unordered_map>
 
 namespace vorlax::parser {
 
@@ -76,6 +78,28 @@ template <class Node>
   return DE{ast::mk(std::move(node)), d};
 }
 
+// The leaves made so far while a SharedLeaves lives on this thread.
+struct Leaves {
+  std::unordered_map<const void*, ast::ExprP> vars;  // by Name::id()
+  std::unordered_map<std::int32_t, ast::ExprP> ints;
+};
+thread_local std::unique_ptr<Leaves> tLeaves;
+thread_local int tLeafScopes = 0;
+
+template <class Key, class Node>
+DE leaf(std::unordered_map<Key, ast::ExprP>* made, const Key& key, Node node) {
+  if (!made) return DE{ast::mk(std::move(node)), 1};
+  ast::ExprP& e = (*made)[key];
+  if (!e) e = ast::mk(std::move(node));
+  return DE{e, 1};
+}
+
+DE varLeaf(ast::Name name) {
+  return leaf(tLeaves ? &tLeaves->vars : nullptr, name.id(), ast::Var{name});
+}
+
+DE intLeaf(std::int32_t v) { return leaf(tLeaves ? &tLeaves->ints : nullptr, v, ast::LitInt{v}); }
+
 
 Out exprD(State& st, DE& out);
 
@@ -93,7 +117,7 @@ Out termInteger(State& st, DE& out) {
                "the integer " + v.get_str() + " does not fit in Int (-2147483648 to 2147483647)");
     return Out::ConsumedErr;
   }
-  out = build(st, ast::LitInt{static_cast<std::int32_t>(v.get_si())}, 0);
+  out = intLeaf(static_cast<std::int32_t>(v.get_si()));
   return o;
 }
 
@@ -144,7 +168,7 @@ Out termVar(State& st, DE& out) {
   Seq s(st);
   std::string name;
   if (!s(lexer::identifier, name) || !s.step(parsing::notFollowedBy(st, openParen))) return s.fail();
-  out = build(st, ast::Var{std::move(name)}, 0);
+  out = varLeaf(name);
   return s.ok();
 }
 
@@ -296,6 +320,14 @@ Out exprD(State& st, DE& out) { return levelExpr(st, out, 7); }
 
 }  // namespace
 
+SharedLeaves::SharedLeaves() {
+  if (tLeafScopes++ == 0) tLeaves = std::make_unique<Leaves>();
+}
+
+SharedLeaves::~SharedLeaves() {
+  if (--tLeafScopes == 0) tLeaves.reset();
+}
+
 ast::ExprP dotBinary(ast::ExprP left, ast::ExprP right) {
   if (const ast::Var* v = right->as<ast::Var>()) return ast::mk(ast::Access{std::move(left), v->name, true});
   return ast::mk(ast::Access{std::move(left), std::string(), false});
@@ -403,6 +435,7 @@ Out domain(State& st, ast::Domain& out) {
 }
 
 parsing::Result<ast::Domain> parseDomain(std::string_view source, std::string_view text) {
+  SharedLeaves shared;
   return parsing::runParser(wholeFile(domain), source, text, kMaxNesting);
 }
 

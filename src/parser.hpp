@@ -38,6 +38,18 @@ Out doubleType(State& st, Type& out);
 Out classType(State& st, Type& out);
 
 // ---- expressions ----
+// While one lives, the expressions parsed on this thread share their recurring leaves: each
+// variable and each integer is one node however often it occurs. (A tree is immutable, so
+// nothing can tell a shared leaf from a copy; a file of contracts names the same few
+// variables over and over.)
+class SharedLeaves {
+ public:
+  SharedLeaves();
+  ~SharedLeaves();
+  SharedLeaves(const SharedLeaves&) = delete;
+  SharedLeaves& operator=(const SharedLeaves&) = delete;
+};
+
 // One expression: seven operator levels over simple terms. Fatal when parentheses and
 // calls nest deeper than the state's depth bound, or the tree is deeper than kMaxTreeDepth.
 Out expr(State& st, ast::ExprP& out);
@@ -53,7 +65,7 @@ Out decl(State& st, Decl& out);
 Out domain(State& st, ast::Domain& out);
 
 // Runs `domain` over a whole file, which must end after its last item; the source name
-// is used in error positions.
+// is used in error positions. Its expressions share their leaves (see SharedLeaves).
 parsing::Result<ast::Domain> parseDomain(std::string_view source, std::string_view text);
 
 }  // namespace vorlax::parser

@@ -6,6 +6,8 @@
 #include <string>
 
 #include "ast.hpp"
+#include "goal.hpp"
+#include "parser.hpp"
 
 namespace vorlax {
 namespace {
@@ -100,6 +102,63 @@ TEST(BinOp, RelationTypesAreComparedByValue) {
   for (const Case& c : cases) EXPECT_EQ(c.a == c.b, c.equal) << showBinOp(c.a) << " / " << showBinOp(c.b);
   EXPECT_EQ(showBinOp(BinOp::rel(ROp::Eq, list), kAppPrec), "(RelOp Eq List[Int])");
   EXPECT_TRUE(BinOp::rel(ROp::Eq).relType().is<NoType>());
+}
+
+ast::ExprP parseExpr(std::string_view text) {
+  auto r = parsing::runParser(parser::expr, "t", text);
+  EXPECT_TRUE(r.ok) << text;
+  return r.value;
+}
+
+const ast::BinOpExpr& binary(const ast::ExprP& e) {
+  const auto* b = e->as<ast::BinOpExpr>();
+  if (!b) throw std::logic_error("not a binary operator: " + ast::showExpr(*e));
+  return *b;
+}
+
+// While leaves are shared, a variable or an integer that recurs is one node; its text and
+// everything built on it are as before.
+TEST(SharedLeaves, RecurringVariablesAndIntegersAreOneNode) {
+  {
+    parser::SharedLeaves shared;
+    ast::ExprP e1 = parseExpr("(x + 7) = (x + 7)");
+    EXPECT_EQ(ast::showExpr(*e1), "((x) Add (7)) RelOp Eq notype ((x) Add (7))");
+    const auto& sum1 = binary(binary(e1).left);
+    const auto& sum2 = binary(binary(e1).right);
+    EXPECT_TRUE(sum1.left == sum2.left);    // x
+    EXPECT_TRUE(sum1.right == sum2.right);  // 7
+    EXPECT_FALSE(binary(e1).left == binary(e1).right);  // only leaves are shared
+    // Later expressions in the same scope share them as well.
+    ast::ExprP e2 = parseExpr("7 = 8 and y = y + 0");
+    EXPECT_EQ(ast::showExpr(*e2), "((7) RelOp Eq notype (8)) And ((y) RelOp Eq notype ((y) Add (0)))");
+    const auto& seven = binary(binary(e2).left);
+    EXPECT_TRUE(seven.left == sum1.right);
+    EXPECT_FALSE(seven.left == seven.right);
+    const auto& ys = binary(binary(e2).right);
+    EXPECT_TRUE(ys.left == binary(ys.right).left);
+    EXPECT_TRUE(parseExpr("x") == sum1.left);
+  }
+  ast::ExprP e = parseExpr("x = x");
+  EXPECT_FALSE(binary(e).left == binary(e).right);
+  EXPECT_EQ(*binary(e).left, *binary(e).right);
+}
+
+TEST(SharedLeaves, ADomainAndAGoalShareWithinTheirOwnFile) {
+  auto d = parser::parseDomain("d", "type S { k : Int }\np (a : S)\n  require\n    r: a.k = 1\n  ensure\n"
+                                    "    e: a.k = old(a.k) + 1\n");
+  ASSERT_TRUE(d.ok);
+  const ast::Procedure& p = d.value.domProcs.at(0);
+  const auto& req = binary(p.prcdReq.at(0).clauseExpr);
+  const auto& ens = binary(p.prcdEns.at(0).clauseExpr);
+  const ast::ExprP& a1 = req.left->as<ast::Access>()->object;
+  const ast::ExprP& a2 = ens.left->as<ast::Access>()->object;
+  EXPECT_TRUE(a1 == a2);
+  EXPECT_TRUE(req.right == binary(ens.right).right);  // 1
+  auto g = parseSerialGoal("s", "x : S\nx.k = 1\n@ 2\n-> x.k = 2\n");
+  ASSERT_TRUE(g.ok);
+  EXPECT_TRUE(binary(g.value.values.at(0)).left->as<ast::Access>()->object ==
+              binary(g.value.goalExpr).left->as<ast::Access>()->object);
+  EXPECT_FALSE(binary(g.value.values.at(0)).right == req.right);  // another file's 1
 }
 
 }  // namespace
