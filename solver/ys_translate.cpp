@@ -7,6 +7,11 @@ namespace vxsolver {
 
 bool numeralValue(const z3::expr& e, mpq_class& q) {
   if (!e.is_numeral() || Z3_is_algebraic_number(e.ctx(), e)) return false;
+  int64_t small;
+  if (Z3_get_numeral_int64(e.ctx(), e, &small)) {  // most numerals: no text to convert
+    q = static_cast<long>(small);
+    return true;
+  }
   q = mpq_class(Z3_get_numeral_string(e.ctx(), e), 10);
   q.canonicalize();
   return true;
@@ -44,29 +49,23 @@ static void conjuncts(Z3_context c, Z3_ast e, std::vector<Z3_ast>& out) {
   }
 }
 
-// The Z3 ids of terms paired with their positions, in the order of the ids.
-static std::vector<std::pair<unsigned, size_t>> sortedIds(Z3_context c, const std::vector<Z3_ast>& ts) {
-  std::vector<std::pair<unsigned, size_t>> ids(ts.size());
-  for (size_t i = 0; i < ts.size(); ++i) ids[i] = {Z3_get_ast_id(c, ts[i]), i};
-  std::sort(ids.begin(), ids.end());
-  return ids;
-}
-
-// The terms without repetitions, each where it first occurs.
-static std::vector<Z3_ast> withoutRepeats(Z3_context c, const std::vector<Z3_ast>& ts) {
+// The terms without repetitions, each where it first occurs. A handle stands for one
+// term (terms are shared), so terms are told apart by their handles.
+static std::vector<Z3_ast> withoutRepeats(const std::vector<Z3_ast>& ts) {
   if (ts.size() < 2) return ts;
-  if (ts.size() <= 8) {  // a few terms: compared with each other (a handle stands for one term)
-    std::vector<Z3_ast> out;
-    out.reserve(ts.size());
+  std::vector<Z3_ast> out;
+  out.reserve(ts.size());
+  if (ts.size() <= 8) {  // a few terms: compared with each other
     for (Z3_ast t : ts)
       if (std::find(out.begin(), out.end(), t) == out.end()) out.push_back(t);
     return out;
   }
+  std::vector<std::pair<Z3_ast, size_t>> order(ts.size());  // (handle, position), by handle
+  for (size_t i = 0; i < ts.size(); ++i) order[i] = {ts[i], i};
+  std::sort(order.begin(), order.end());
   std::vector<bool> first(ts.size(), false);
-  auto ids = sortedIds(c, ts);
-  for (size_t i = 0; i < ids.size(); ++i)
-    if (i == 0 || ids[i].first != ids[i - 1].first) first[ids[i].second] = true;
-  std::vector<Z3_ast> out;
+  for (size_t i = 0; i < order.size(); ++i)
+    if (i == 0 || order[i].first != order[i - 1].first) first[order[i].second] = true;
   for (size_t i = 0; i < ts.size(); ++i)
     if (first[i]) out.push_back(ts[i]);
   return out;
@@ -87,7 +86,7 @@ z3::expr Translator::andOf(const std::vector<Z3_ast>& conjs) {
     if (v == Z3_L_FALSE) return ctx_.bool_val(false);
     kept.push_back(a);
   }
-  kept = withoutRepeats(ctx_, kept);
+  kept = withoutRepeats(kept);
   if (kept.empty()) return ctx_.bool_val(true);
   if (kept.size() == 1) return z3::expr(ctx_, kept[0]);
   Z3_ast r = Z3_mk_and(ctx_, static_cast<unsigned>(kept.size()), kept.data());
@@ -104,33 +103,39 @@ z3::expr Translator::mkOr(const std::vector<z3::expr>& es) {
     if (isTrue(e)) return ctx_.bool_val(true);
     ds.push_back(e);
   }
-  ds = withoutRepeats(ctx_, ds);
+  ds = withoutRepeats(ds);
   if (ds.empty()) return ctx_.bool_val(false);
   if (ds.size() == 1) return z3::expr(ctx_, ds[0]);
   std::vector<std::vector<Z3_ast>> parts(ds.size());
   for (size_t i = 0; i < ds.size(); ++i) conjuncts(ctx_, ds[i], parts[i]);
-  // The conjuncts that every disjunct has: (id, disjunct) pairs, in the order of the ids.
-  std::vector<std::pair<unsigned, size_t>> occurrences;
-  for (size_t i = 0; i < parts.size(); ++i)
-    for (Z3_ast c : parts[i]) occurrences.emplace_back(Z3_get_ast_id(ctx_, c), i);
-  std::sort(occurrences.begin(), occurrences.end());
-  occurrences.erase(std::unique(occurrences.begin(), occurrences.end()), occurrences.end());
-  std::vector<unsigned> commonIds;  // sorted
-  for (size_t i = 0, j; i < occurrences.size(); i = j) {
-    for (j = i; j < occurrences.size() && occurrences[j].first == occurrences[i].first; ++j) {
+  // The conjuncts that every disjunct has: those of the first one, sorted by handle, each
+  // counted in every disjunct after it that has it, as long as any is left.
+  std::vector<Z3_ast> common0 = parts[0];
+  std::sort(common0.begin(), common0.end());
+  common0.erase(std::unique(common0.begin(), common0.end()), common0.end());
+  std::vector<size_t> count(common0.size(), 1);  // the disjuncts so far that have it
+  for (size_t i = 1; i < parts.size(); ++i) {
+    bool left = false;
+    for (Z3_ast c : parts[i]) {
+      auto at = std::lower_bound(common0.begin(), common0.end(), c);
+      if (at == common0.end() || *at != c) continue;
+      size_t& n = count[static_cast<size_t>(at - common0.begin())];
+      if (n == i) ++n;  // counted once per disjunct
     }
-    if (j - i == ds.size()) commonIds.push_back(occurrences[i].first);
+    for (size_t n : count) left = left || n == i + 1;
+    if (!left) break;
   }
-  if (commonIds.empty()) {
+  std::vector<Z3_ast> commonTerms;  // sorted
+  for (size_t k = 0; k < common0.size(); ++k)
+    if (count[k] == parts.size()) commonTerms.push_back(common0[k]);
+  if (commonTerms.empty()) {
     Z3_ast r = Z3_mk_or(ctx_, static_cast<unsigned>(ds.size()), ds.data());
     ctx_.check_error();
     return z3::expr(ctx_, r);
   }
-  auto isCommon = [&](Z3_ast c) {
-    return std::binary_search(commonIds.begin(), commonIds.end(), Z3_get_ast_id(ctx_, c));
-  };
+  auto isCommon = [&](Z3_ast c) { return std::binary_search(commonTerms.begin(), commonTerms.end(), c); };
   std::vector<z3::expr> common;
-  for (Z3_ast c : withoutRepeats(ctx_, parts[0]))
+  for (Z3_ast c : withoutRepeats(parts[0]))
     if (isCommon(c)) common.emplace_back(ctx_, c);
   std::vector<z3::expr> rests;
   for (const auto& p : parts) {
@@ -483,22 +488,71 @@ std::vector<TypeP> Translator::paramTypes(const FunVal& f) const {
   return {};
 }
 
-// The identity of a value for the memo: a term's Z3 id, a function value's uid.
-static unsigned long identity(const Val& v) {
-  return v.term ? 2ul * v.term->id() : 2ul * static_cast<unsigned long>(v.fun->uid) + 1;
+// ---------------------------------------------------------------- memo
+
+// The identity of a value: a term's handle (terms are shared, so one handle stands for
+// one term while it lives), a function value's uid, told apart by the lowest bit.
+static uintptr_t identity(const Val& v) {
+  return v.term ? reinterpret_cast<uintptr_t>(static_cast<Z3_ast>(*v.term))
+                : 2 * static_cast<uintptr_t>(v.fun->uid) + 1;
 }
 
-size_t Translator::MemoHash::hash(long fun, const std::vector<Val>& args) {
-  size_t h = static_cast<size_t>(fun) * 0x100000001b3ull;
-  for (const auto& a : args) h = (h ^ identity(a)) * 0x100000001b3ull;
-  return h;
+uint64_t ApplyMemo::hash(long fun, const std::vector<Val>& args) {
+  uint64_t h = static_cast<uint64_t>(fun) * 0x9e3779b97f4a7c15ull;
+  for (const auto& a : args) h = (h ^ identity(a)) * 0xff51afd7ed558ccdull;
+  return h ^ (h >> 31);
 }
 
-bool Translator::MemoEq::same(long f, const std::vector<Val>& a, long g, const std::vector<Val>& b) {
-  if (f != g || a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i)
-    if (identity(a[i]) != identity(b[i])) return false;
+bool ApplyMemo::matches(const Entry& e, long fun, const std::vector<Val>& args) const {
+  if (e.fun != fun || e.count != args.size()) return false;
+  for (size_t i = 0; i < args.size(); ++i)
+    if (ids_[e.first + i] != identity(args[i])) return false;
   return true;
+}
+
+const Val* ApplyMemo::find(long fun, const std::vector<Val>& args) const {
+  if (slots_.empty()) return nullptr;
+  uint64_t h = hash(fun, args);
+  size_t mask = slots_.size() - 1;
+  for (size_t i = h & mask;; i = (i + 1) & mask) {
+    const Slot& s = slots_[i];
+    if (s.entry == 0) return nullptr;
+    if (s.hash == h && matches(entries_[s.entry - 1], fun, args)) return &entries_[s.entry - 1].result;
+  }
+}
+
+void ApplyMemo::insert(long fun, const std::vector<Val>& args, const Val& result) {
+  if (2 * (entries_.size() + 1) > slots_.size()) grow();
+  if (entries_.size() >= UINT32_MAX - 1 || args_.size() + args.size() >= UINT32_MAX)
+    throw SolverError("the expansion needs more memoised applications than this solver holds");
+  uint64_t h = hash(fun, args);
+  entries_.push_back(Entry{fun, static_cast<uint32_t>(args_.size()), static_cast<uint32_t>(args.size()), result});
+  for (const auto& a : args) {
+    ids_.push_back(identity(a));
+    args_.push_back(a);
+  }
+  size_t mask = slots_.size() - 1, i = h & mask;
+  while (slots_[i].entry != 0) i = (i + 1) & mask;
+  slots_[i] = Slot{h, static_cast<uint32_t>(entries_.size())};
+}
+
+void ApplyMemo::grow() {
+  std::vector<Slot> old = std::move(slots_);
+  slots_.assign(old.empty() ? 1024 : 2 * old.size(), Slot{});
+  size_t mask = slots_.size() - 1;
+  for (const Slot& s : old) {
+    if (s.entry == 0) continue;
+    size_t i = s.hash & mask;
+    while (slots_[i].entry != 0) i = (i + 1) & mask;
+    slots_[i] = s;
+  }
+}
+
+void ApplyMemo::clear() {
+  std::fill(slots_.begin(), slots_.end(), Slot{});  // kept at their size for the next expansion
+  entries_.clear();
+  ids_.clear();
+  args_.clear();
 }
 
 z3::expr Translator::funEq(const Val& a, const Val& b) {
@@ -516,15 +570,15 @@ Val Translator::apply(const Val& fv, const std::vector<Val>& args) {
   const FunVal& f = *fv.fun;
   switch (f.kind) {
     case FunVal::Closure: {
-      if (auto it = memo_.find(MemoProbe{f.uid, args}); it != memo_.end()) return it->second;
+      if (const Val* known = memo_.find(f.uid, args)) return *known;
       EnvP env = f.env;
       for (size_t i = 0; i < args.size(); ++i) {
         Val v = args[i];
         if (v.term && f.params[i].type->sort) v.term = coerce(*v.term, *f.params[i].type->sort);
-        env = std::make_shared<const Env>(Env{f.params[i].name, v, env});
+        env = std::make_shared<const Env>(Env{f.params[i].name, std::move(v), std::move(env)});
       }
       Val r = eval(*f.body, env);
-      memo_.emplace(MemoKey{f.uid, args}, r);
+      memo_.insert(f.uid, args, r);
       return r;
     }
     case FunVal::UF: {
@@ -611,17 +665,18 @@ Val Translator::evalArith(const Expr& e, const EnvP& env) {
   for (size_t i = 1; i < ts.size(); ++i) {
     const z3::expr& b = ts[i];
     mpq_class x, y;
-    bool folded = numeralValue(r, x) && numeralValue(b, y);
+    bool xKnown = numeralValue(r, x), yKnown = numeralValue(b, y);
+    bool folded = xKnown && yKnown;
     switch (e.kind) {
       case ExprKind::Add:
         if (folded) r = mkNum(ctx_, x + y, !real);
-        else if (numeralValue(b, y) && y == 0) {
-        } else if (numeralValue(r, x) && x == 0) r = b;
+        else if (yKnown && y == 0) {
+        } else if (xKnown && x == 0) r = b;
         else r = r + b;
         break;
       case ExprKind::Sub:
         if (folded) r = mkNum(ctx_, x - y, !real);
-        else if (numeralValue(b, y) && y == 0) {
+        else if (yKnown && y == 0) {
         } else r = r - b;
         break;
       case ExprKind::Mul:
@@ -736,7 +791,7 @@ Val Translator::eval(const Expr& e, const EnvP& env) {
         Val v = eval(*e.args[i], inner);
         const TypeP& t = e.binders[i].type;
         if (v.term && t && t->sort) v.term = coerce(*v.term, *t->sort);
-        inner = std::make_shared<const Env>(Env{e.binders[i].name, v, inner});
+        inner = std::make_shared<const Env>(Env{e.binders[i].name, std::move(v), std::move(inner)});
       }
       return eval(*e.args.back(), inner);
     }

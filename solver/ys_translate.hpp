@@ -9,6 +9,7 @@
 // Small facts are folded as terms are built (constants, numerals, constructors against
 // their selectors and recognisers), and quantifiers over finite types are expanded.
 #pragma once
+#include <cstdint>
 #include <functional>
 #include <unordered_map>
 
@@ -50,11 +51,40 @@ struct FunVal {
   std::optional<z3::expr> value, cond;
 };
 
+// Applications of closures and their results, keyed by the closure's uid and the
+// identities of the arguments (a term's handle, a function value's uid). An entry holds
+// its arguments, so that no identity is reused while it lives. The table is open
+// addressing over flat arrays, so that a lookup touches a slot, the entry and the
+// identities of its arguments and nothing else.
+class ApplyMemo {
+ public:
+  const Val* find(long fun, const std::vector<Val>& args) const;
+  void insert(long fun, const std::vector<Val>& args, const Val& result);
+  void clear();
+  size_t size() const { return entries_.size(); }
+
+ private:
+  struct Entry {
+    long fun;
+    uint32_t first, count;  // the arguments: ids_[first, first + count) and args_ alike
+    Val result;
+  };
+  struct Slot {
+    uint64_t hash = 0;
+    uint32_t entry = 0;  // 1 + the index of the entry; 0 for a free slot
+  };
+  static uint64_t hash(long fun, const std::vector<Val>& args);
+  bool matches(const Entry& e, long fun, const std::vector<Val>& args) const;
+  void grow();
+  std::vector<Slot> slots_;  // a power of two of them, at most half in use
+  std::vector<Entry> entries_;
+  std::vector<uintptr_t> ids_;
+  std::vector<Val> args_;
+};
+
 class Translator {
  public:
-  explicit Translator(Globals& g) : g_(g), ctx_(g.ctx) {
-    memo_.reserve(kMemoBuckets);  // a large expansion grows the table without rehashing it time and again
-  }
+  explicit Translator(Globals& g) : g_(g), ctx_(g.ctx) {}
 
   // A closed formula.
   z3::expr formula(const Expr& e);
@@ -107,33 +137,8 @@ class Translator {
 
   Globals& g_;
   z3::context& ctx_;
-  // A memoised application of a closure, keyed by the closure's uid and the identities
-  // of the arguments (a term's Z3 id, a function value's uid). The key holds the
-  // arguments, so that no identity is reused while the entry lives; a lookup compares
-  // with the arguments at hand (MemoProbe) without copying them.
-  struct MemoKey {
-    long fun;
-    std::vector<Val> args;
-  };
-  struct MemoProbe {
-    long fun;
-    const std::vector<Val>& args;
-  };
-  struct MemoHash {
-    using is_transparent = void;
-    size_t operator()(const MemoKey& k) const { return hash(k.fun, k.args); }
-    size_t operator()(const MemoProbe& k) const { return hash(k.fun, k.args); }
-    static size_t hash(long fun, const std::vector<Val>& args);
-  };
-  struct MemoEq {
-    using is_transparent = void;
-    bool operator()(const MemoKey& a, const MemoKey& b) const { return same(a.fun, a.args, b.fun, b.args); }
-    bool operator()(const MemoProbe& a, const MemoKey& b) const { return same(a.fun, a.args, b.fun, b.args); }
-    bool operator()(const MemoKey& a, const MemoProbe& b) const { return same(a.fun, a.args, b.fun, b.args); }
-    static bool same(long f, const std::vector<Val>& a, long g, const std::vector<Val>& b);
-  };
-  std::unordered_map<MemoKey, Val, MemoHash, MemoEq> memo_;
-  static constexpr size_t kMemoBuckets = 1 << 16;
+  // The memoised applications of closures.
+  ApplyMemo memo_;
   // The values of global names as evaluated since the last clearMemo (a symbol's meaning
   // only changes where that is called).
   std::unordered_map<std::string, Val> globals_;
