@@ -14,7 +14,7 @@
 namespace vorlax::tc {
 
 struct TExpr;
-using TExprP = std::shared_ptr<const TExpr>;
+using TExprP = NodeRef<TExpr>;  // see ast::ExprP
 
 // Every node but the three literals carries its Type as its last field.
 struct Call { std::string name; std::vector<TExprP> args; Type type; };
@@ -29,9 +29,12 @@ struct LitBool { bool value; };
 struct LitNull { Type type; };
 struct LitDouble { double value; };
 
-struct TExpr {
+struct TExpr : Counted {
   using V = std::variant<Call, BinOpExpr, UnOpExpr, Access, Var, ResultVar, Cast, LitInt,
                          LitBool, LitNull, LitDouble>;
+  template <class T>
+  explicit TExpr(T node) : v(std::move(node)) {}
+  TExpr(const TExpr&) = default;
   V v;
   template <class T> bool is() const { return std::holds_alternative<T>(v); }
   template <class T> const T* as() const { return std::get_if<T>(&v); }
@@ -40,7 +43,7 @@ struct TExpr {
 };
 
 template <class T>
-TExprP mk(T node) { return std::make_shared<const TExpr>(TExpr{std::move(node)}); }
+TExprP mk(T node) { return TExprP::make(std::move(node)); }
 
 Type texprType(const TExpr& e);
 bool operator==(const TExpr& a, const TExpr& b);
