@@ -72,13 +72,14 @@ y::CmdY functionAssert(const std::vector<Struct>& structs, const tc::Procedure& 
   return y::mkC(y::ASSERT{y::mkE(y::EQ{varE(f.prcdName), curriedLambda(f.prcdArgs, std::move(body))})});
 }
 
-y::CmdY procedureDefine(const std::vector<Struct>& structs, const tc::Procedure& p) {
+y::CmdY procedureDefine(const std::vector<Struct>& structs, const FrameFields& frames,
+                        const tc::Procedure& p) {
   checkParamNames("Procedure", structs, p);
   std::vector<y::ExpYP> conj;
   conj.reserve(p.prcdReq.size() + p.prcdEns.size() + 2);
   for (const auto& c : p.prcdReq) conj.push_back(exprY(preIdx, preIdx, *c.clauseExpr));
   for (const auto& c : p.prcdEns) conj.push_back(exprY(preIdx, postIdx, *c.clauseExpr));
-  conj.push_back(actionFrame(structs, p));
+  conj.push_back(actionFrame(frames, p));
   conj.push_back(y::mkE(y::EQ{app(varE("tag_array"), {preIdx}), varE(procTagStr(p.prcdName))}));
   return define(p.prcdName, curriedType(p.prcdArgs, boolTypeY),
                 curriedLambda(p.prcdArgs, y::mkE(y::AND{std::move(conj)})));
@@ -225,7 +226,8 @@ void procDom(const ast::Domain& dom, const CmdSink& emit) {
   for (const auto& f : dom.domFuncs) emit(functionAssert(structs, typed(dom, f)));
 
   // 15: one transition predicate per procedure.
-  for (const auto& p : dom.domProcs) emit(procedureDefine(structs, typed(dom, p)));
+  const FrameFields frames(structs);
+  for (const auto& p : dom.domProcs) emit(procedureDefine(structs, frames, typed(dom, p)));
 
   // 16: some procedure is called at a step.
   y::ExpYP body;

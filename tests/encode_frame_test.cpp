@@ -100,6 +100,18 @@ TEST(ActionFrame, FirstDeclarationOfARepeatedNameWins) {
                 "obj) (+ idx 1)))) true))) idx)");
 }
 
+// The structures are worked out once for a domain; what one procedure frees does not carry
+// over to the next.
+TEST(ActionFrame, OneSetOfFieldsServesEveryProcedure) {
+  const FrameFields ff(kStructs);
+  const TExprP a = var("a", kA);
+  const tc::Procedure frees = proc({{"a", kA}}, {eq(acc(a, "x", kInt), lit(1))});
+  const tc::Procedure keeps = proc({{"a", kA}}, {});
+  for (const tc::Procedure* p : {&frees, &keeps, &frees, &keeps})
+    EXPECT_EQ(y::showExpY(*actionFrame(ff, *p)), frame(kStructs, *p));
+  EXPECT_NE(frame(kStructs, frees), frame(kStructs, keeps));
+}
+
 TEST(ActionFrame, ResultAndCastAreFrameErrors) {
   const struct {
     TExprP clause;
