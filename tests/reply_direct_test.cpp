@@ -6,6 +6,7 @@
 
 #include <random>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "fixtures/reply/support.hpp"
@@ -206,5 +207,40 @@ TEST(ReplyDirect, SharedLeavesOutliveTheReadingAndEachOther) {
     const std::size_t i = k * 97;
     EXPECT_EQ(treetext::exp(kept[k]),
               "(EQ (APP f [" + std::to_string(i % 7) + " x]) g_obj" + std::to_string(i % 3) + ")");
+  }
+}
+
+TEST(ReplyDirect, MemoryOfDroppedTreesServesLaterReadingsOnly) {
+  // The node memory of dropped trees goes to the next readings; memory that still holds a
+  // node of a kept tree never does, whichever thread drops the rest and whether the kept
+  // memory was handed back in between.
+  auto model = [](int seed, int n) {
+    std::string text;
+    for (int i = 0; i < n; ++i)
+      text += "(= (f " + std::to_string(seed) + " " + std::to_string(i) + ") (+ x" + std::to_string(i) +
+              " -" + std::to_string(seed + i) + "/7919))\n";
+    return text;
+  };
+  std::vector<ExpYP> kept;
+  std::vector<std::string> keptText;
+  {
+    std::vector<ExpYP> es = parseExpYs(model(1, 4000));  // many blocks of nodes
+    ASSERT_EQ(es.size(), 4000u);
+    for (std::size_t i = 0; i < es.size(); i += 61) {
+      kept.push_back(es[i]);
+      keptText.push_back(treetext::exp(es[i]));
+    }
+    // the rest is dropped on another thread while this one reads again
+    std::thread drop([dropped = std::move(es)]() mutable { dropped.clear(); });
+    EXPECT_EQ(parseExpYs(model(2, 3000)).size(), 3000u);
+    drop.join();
+  }
+  for (int round = 0; round < 12; ++round) {
+    if (round == 6) grammar::releaseKeptNodeMemory();
+    const std::vector<ExpYP> es = parseExpYs(model(100 + round, 3000));
+    ASSERT_EQ(es.size(), 3000u);
+    EXPECT_EQ(treetext::exp(es[2999]), "(EQ (APP f [" + std::to_string(100 + round) + " 2999]) (PLUS x2999 -" +
+                                           std::to_string(100 + round + 2999) + "/7919))");
+    for (std::size_t k = 0; k < kept.size(); ++k) ASSERT_EQ(treetext::exp(kept[k]), keptText[k]) << round;
   }
 }

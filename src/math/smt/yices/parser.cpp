@@ -11,8 +11,10 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
+#include <cstring>
 #include <initializer_list>
 #include <memory>
+#include <mutex>
 #include <new>
 #include <numeric>
 
@@ -270,22 +272,23 @@ constexpr FormKey kForms[] = {
     {"update", Form::Update, true, false},   {"select", Form::Select, true, false},
 };
 
-// The expression of a binary operator form, the left operand first.
-ExpY binaryExp(Form f, ExpYP a, ExpYP b) {
+// The node of a binary operator form, the left operand first: make(the operator's value).
+template <class Make>
+ExpYP binaryExp(Form f, ExpYP a, ExpYP b, Make make) {
   switch (f) {
-    case Form::Implies: return ExpY{IMPLIES{std::move(a), std::move(b)}};
-    case Form::Eq: return ExpY{EQ{std::move(a), std::move(b)}};
-    case Form::Neq: return ExpY{NEQ{std::move(a), std::move(b)}};
-    case Form::Lt: return ExpY{LT{std::move(a), std::move(b)}};
-    case Form::Le: return ExpY{LE{std::move(a), std::move(b)}};
-    case Form::Gt: return ExpY{GT{std::move(a), std::move(b)}};
-    case Form::Ge: return ExpY{GE{std::move(a), std::move(b)}};
-    case Form::Plus: return ExpY{PLUS{std::move(a), std::move(b)}};
-    case Form::Minus: return ExpY{MINUS{std::move(a), std::move(b)}};
-    case Form::Times: return ExpY{TIMES{std::move(a), std::move(b)}};
-    case Form::Divide: return ExpY{DIVIDE{std::move(a), std::move(b)}};
-    case Form::Div: return ExpY{DIV{std::move(a), std::move(b)}};
-    default: return ExpY{MOD{std::move(a), std::move(b)}};
+    case Form::Implies: return make(IMPLIES{std::move(a), std::move(b)});
+    case Form::Eq: return make(EQ{std::move(a), std::move(b)});
+    case Form::Neq: return make(NEQ{std::move(a), std::move(b)});
+    case Form::Lt: return make(LT{std::move(a), std::move(b)});
+    case Form::Le: return make(LE{std::move(a), std::move(b)});
+    case Form::Gt: return make(GT{std::move(a), std::move(b)});
+    case Form::Ge: return make(GE{std::move(a), std::move(b)});
+    case Form::Plus: return make(PLUS{std::move(a), std::move(b)});
+    case Form::Minus: return make(MINUS{std::move(a), std::move(b)});
+    case Form::Times: return make(TIMES{std::move(a), std::move(b)});
+    case Form::Divide: return make(DIVIDE{std::move(a), std::move(b)});
+    case Form::Div: return make(DIV{std::move(a), std::move(b)});
+    default: return make(MOD{std::move(a), std::move(b)});
   }
 }
 
@@ -322,7 +325,7 @@ Out expsY(State& st, ExpYP* es, int n) {
   if (f == Form::Not) out = mkE(NOT{std::move(e[0])});
   else if (f == Form::If) out = mkE(IF{std::move(e[0]), std::move(e[1]), std::move(e[2])});
   else if (f == Form::Ite) out = mkE(ITE{std::move(e[0]), std::move(e[1]), std::move(e[2])});
-  else out = std::make_shared<const ExpY>(binaryExp(f, std::move(e[0]), std::move(e[1])));
+  else out = binaryExp(f, std::move(e[0]), std::move(e[1]), [](auto v) { return mkE(std::move(v)); });
   return o;
 }
 
@@ -1114,18 +1117,91 @@ constexpr std::array<std::uint8_t, 256> kFirstForm = [] {
 
 bool startsExpression(unsigned char c) { return c == '(' || c == '-' || isDigitY(c) || isIdentStart(c); }
 
+// The number of line ends in [b, e), counted eight bytes at a time: a byte of the word
+// x = w ^ "\n\n\n\n\n\n\n\n" is zero exactly at a line end, and such a byte alone keeps its
+// top bit clear in ((x & 0x7f..) + 0x7f..) | x; the multiplication adds up the marks.
+std::size_t lineEnds(const char* b, const char* e) {
+  constexpr std::uint64_t kOnes = 0x0101010101010101ull, kLow7 = 0x7f7f7f7f7f7f7f7full;
+  std::size_t n = 0;
+  for (; e - b >= 8; b += 8) {
+    std::uint64_t w;
+    std::memcpy(&w, b, 8);
+    const std::uint64_t x = w ^ (kOnes * '\n');
+    const std::uint64_t marks = (~(((x & kLow7) + kLow7) | x) & ~kLow7) >> 7;  // 1 per line end
+    n += static_cast<std::size_t>((marks * kOnes) >> 56);
+  }
+  for (; b != e; ++b) n += *b == '\n';
+  return n;
+}
+
 // The nodes of one reading are carved from large blocks instead of being allocated one by
 // one: a model holds hundreds of thousands of small nodes, built together and dropped
 // together. A block is aligned to its size, so that a node finds its block from its own
 // address; the block counts its nodes that are still alive, plus one while the reader
-// still carves from it, and the last of them frees it. The count is atomic because a tree
-// may be dropped on another thread than the one that read it.
+// still carves from it, and the last of them gives it back. The count is atomic because a
+// tree may be dropped on another thread than the one that read it.
+constexpr std::size_t kBlockBytes = std::size_t{1} << 16;
+
+// Blocks given back, kept for the next reading up to a bound. Memory that the system hands
+// out afresh costs a page fault for every 4 KB written, about a third of the time of a
+// reading that fills it; a model is read at every check, so the next reading mostly writes
+// memory that is already in place. The bound, 128 MB, is what the trees of a model of about
+// 10 MB take; blocks beyond it go back to the C library.
+class BlockPool {
+ public:
+  // Never destroyed: a tree may still be dropped while the program exits.
+  static BlockPool& instance() {
+    static BlockPool* pool = new BlockPool;
+    return *pool;
+  }
+  // A block of kBlockBytes aligned to its size: a kept one, else a fresh one.
+  void* take() {
+    {
+      std::lock_guard<std::mutex> lock(m_);
+      if (!free_.empty()) {
+        void* b = free_.back();
+        free_.pop_back();
+        return b;
+      }
+    }
+    void* b = std::aligned_alloc(kBlockBytes, kBlockBytes);
+    if (!b) throw std::bad_alloc();
+    return b;
+  }
+  void give(void* b) noexcept {
+    {
+      std::lock_guard<std::mutex> lock(m_);
+      if (free_.size() < kKeptBlocks) {
+        free_.push_back(b);  // within the capacity reserved below: never allocates
+        return;
+      }
+    }
+    std::free(b);
+  }
+  // Hands every kept block back to the C library.
+  void drop() noexcept {
+    std::lock_guard<std::mutex> lock(m_);
+    for (void* b : free_) std::free(b);
+    free_.clear();
+  }
+
+ private:
+  static constexpr std::size_t kKeptBlocks = 2048;
+  BlockPool() { free_.reserve(kKeptBlocks); }
+  std::mutex m_;
+  std::vector<void*> free_;
+};
+
 class NodeBlocks {
  public:
-  NodeBlocks() = default;
+  // The blocks of the reading under way on this thread, from which its nodes are carved.
+  static NodeBlocks& current() { return *current_; }
+
+  NodeBlocks() : outer_(current_) { current_ = this; }
   NodeBlocks(const NodeBlocks&) = delete;
   NodeBlocks& operator=(const NodeBlocks&) = delete;
   ~NodeBlocks() {
+    current_ = outer_;
     if (cur_) release(cur_);
   }
 
@@ -1140,7 +1216,7 @@ class NodeBlocks {
     cur_->live.store(cur_->live.load(std::memory_order_relaxed) + 1, std::memory_order_relaxed);
     return p;
   }
-  static void deallocate(void* p) {
+  static void deallocate(void* p) noexcept {
     release(reinterpret_cast<Block*>(reinterpret_cast<std::uintptr_t>(p) & ~(kBlockBytes - 1)));
   }
 
@@ -1148,44 +1224,61 @@ class NodeBlocks {
   struct Block {
     std::atomic<std::size_t> live{1};
   };
-  static constexpr std::size_t kBlockBytes = std::size_t{1} << 16;
-  static constexpr std::size_t kAlign = alignof(std::max_align_t);
+  // Nodes need no more than the alignment of a pointer or a GMP number.
+  static constexpr std::size_t kAlign = alignof(ExpY);
   static constexpr std::size_t kHeader = (sizeof(Block) + kAlign - 1) & ~(kAlign - 1);
 
-  static void release(Block* b) {
+  static void release(Block* b) noexcept {
     if (b->live.fetch_sub(1, std::memory_order_acq_rel) == 1) {
       b->~Block();
-      std::free(b);
+      BlockPool::instance().give(b);
     }
   }
   void fresh() {
-    void* m = std::aligned_alloc(kBlockBytes, kBlockBytes);
-    if (!m) throw std::bad_alloc();
+    void* m = BlockPool::instance().take();
     if (cur_) release(cur_);
     cur_ = new (m) Block;
     next_ = static_cast<char*>(m) + kHeader;
     end_ = static_cast<char*>(m) + kBlockBytes;
   }
 
+  static thread_local NodeBlocks* current_;
+  NodeBlocks* outer_;
   Block* cur_ = nullptr;
   char* next_ = nullptr;
   char* end_ = nullptr;
 };
+thread_local NodeBlocks* NodeBlocks::current_ = nullptr;
+
+// One alternative of a node's variant, handed to the allocator to be moved straight into
+// the node it builds.
+template <class T>
+struct Alternative {
+  T& value;
+};
 
 // The allocator through which a node's shared_ptr control block takes its memory from the
-// blocks. A copy of it stays in the control block; freeing needs only the node's address,
-// so that copy may outlive the reading.
+// blocks of the current reading. It holds nothing, so that the control block holds no copy
+// of it; freeing needs only the node's address, so a node may outlive the reading.
 template <class T>
 struct BlockAllocator {
   using value_type = T;
-  NodeBlocks* blocks;
-  explicit BlockAllocator(NodeBlocks& b) : blocks(&b) {}
+  BlockAllocator() = default;
   template <class U>
-  BlockAllocator(const BlockAllocator<U>& o) : blocks(o.blocks) {}  // rebinding to the control block
-  T* allocate(std::size_t n) { return static_cast<T*>(blocks->allocate(n * sizeof(T))); }
-  void deallocate(T* p, std::size_t) { NodeBlocks::deallocate(p); }
+  BlockAllocator(const BlockAllocator<U>&) {}  // rebinding to the control block
+  T* allocate(std::size_t n) {
+    static_assert(alignof(T) <= alignof(ExpY), "the blocks align what they hold as an ExpY");
+    return static_cast<T*>(NodeBlocks::current().allocate(n * sizeof(T)));
+  }
+  void deallocate(T* p, std::size_t) noexcept { NodeBlocks::deallocate(p); }
+  // Builds the node from one alternative in place, rather than moving a whole variant
+  // (a call through the variant's table of alternatives) into it.
+  template <class A>
+  void construct(ExpY* p, Alternative<A> a) {
+    ::new (static_cast<void*>(p)) ExpY{ExpY::V(std::in_place_type<A>, std::move(a.value))};
+  }
   template <class U>
-  bool operator==(const BlockAllocator<U>& o) const { return blocks == o.blocks; }
+  bool operator==(const BlockAllocator<U>&) const { return true; }
 };
 
 // Equality of two short texts, without a library call for each.
@@ -1213,11 +1306,13 @@ class LeafCache {
   // The leaf of text: the cached one, else the one that make() builds.
   template <class Make>
   ExpYP get(std::string_view text, Make make) {
-    Slot& s = slots_[hash(text) & (slots_.size() - 1)];
+    const std::uint64_t h = hash(text);
+    Slot& s = slots_[h & (slots_.size() - 1)];
     if (!s.leaf) {
+      s.hash = h;
       s.text = text;
       s.leaf = make();
-    } else if (!sameText(s.text, text)) {
+    } else if (s.hash != h || !sameText(s.text, text)) {
       return make();
     }
     return s.leaf;
@@ -1227,15 +1322,16 @@ class LeafCache {
   static constexpr std::size_t kMinSlots = 16;
   static constexpr std::size_t kMaxSlots = 4096;
   struct Slot {
+    std::uint64_t hash = 0;  // of text: most texts that miss differ in it
     std::string_view text;
     ExpYP leaf;
   };
   std::vector<Slot> slots_;
 
-  static std::size_t hash(std::string_view text) {  // FNV-1a: the texts are short
+  static std::uint64_t hash(std::string_view text) {  // FNV-1a: the texts are short
     std::uint64_t h = 14695981039346656037ull;
     for (char c : text) h = (h ^ static_cast<unsigned char>(c)) * 1099511628211ull;
-    return static_cast<std::size_t>(h ^ (h >> 29));
+    return h ^ (h >> 29);
   }
 };
 
@@ -1247,6 +1343,9 @@ class DirectReader {
   // Zero or more expressions, as parseExpYs reads them.
   bool expressions(std::vector<ExpYP>& out) {
     if (leadingSpace()) return false;
+    // A model holds one equation per line: room for them all at once, rather than for
+    // each doubling of the list and the move of all before it.
+    out.reserve(lineEnds(p_, end_) + 1);
     while (starts()) {
       ExpYP e;
       if (!expression(e)) return false;
@@ -1269,7 +1368,7 @@ class DirectReader {
 
   template <class T>
   ExpYP node(T v) {
-    return std::allocate_shared<ExpY>(BlockAllocator<ExpY>(blocks_), ExpY{std::move(v)});
+    return std::allocate_shared<ExpY>(BlockAllocator<ExpY>(), Alternative<T>{v});
   }
 
   // A text that begins with whitespace is read only in part (see expY); left to the grammar.
@@ -1475,7 +1574,7 @@ class DirectReader {
     }
     // The eleven binary operators.
     if (!exactly(e, 2)) return false;
-    out = node(binaryExp(f, std::move(e[0]), std::move(e[1])));
+    out = binaryExp(f, std::move(e[0]), std::move(e[1]), [this](auto v) { return node(std::move(v)); });
     return true;
   }
 
@@ -1516,6 +1615,8 @@ std::optional<ExpYP> readExpYDirect(std::string_view text) {
   if (!DirectReader(text).single(e)) return std::nullopt;
   return e;
 }
+
+void releaseKeptNodeMemory() { BlockPool::instance().drop(); }
 
 
 }  // namespace grammar

@@ -97,6 +97,11 @@ std::optional<ExpYP> readExpYDirect(std::string_view text);
 std::vector<ExpYP> parseExpYsByGrammar(std::string_view text);  // as parseExpYs, grammar only
 ExpYP parseExpYByGrammar(std::string_view text);                // as parseExpY, grammar only
 
+// The direct reader keeps the node memory of dropped trees for the next reading, up to a
+// bound. This hands all that is kept back to the C library, so that the next reading
+// starts from fresh memory as the first one of a run does (for tests and benchmarks).
+void releaseKeptNodeMemory();
+
 }  // namespace grammar
 
 }  // namespace vorlax::yices
