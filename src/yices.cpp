@@ -36,26 +36,44 @@ constexpr std::string_view kEncodingNames[] = {
     "proc_tag", "tag_array", "ALL_ref", "Int_arg", "exclude_type", "frame_type",
     "all-frames", "actions", "idx", "obj", "exclude_pred", "frm"};
 
+// Where a declared name comes from, put into words only when two declarations clash:
+// what, the name, " of <kind> <owner>", " (<file>)" -- each part when it is there. The texts
+// it points to outlive the check.
+struct Origin {
+  std::string_view what;              // "structure", "a name of the encoding", ...
+  const std::string* name = nullptr;  // the declaration's own name
+  std::string_view ofKind;            // the kind of the owner: "structure", "procedure", ...
+  const std::string* owner = nullptr;
+  const std::string* in = nullptr;    // the file it is declared in
+
+  std::string text() const {
+    std::string t(what);
+    if (name) t += " " + *name;
+    if (owner) t += " of " + std::string(ofKind) + " " + *owner;
+    if (in) t += " (" + *in + ")";
+    return t;
+  }
+};
+
 class NameTable {
  public:
   // Declares name for the declaration `origin`; fatal when another declaration has it.
-  void add(const std::string& name, const std::string& origin) {
+  void add(const std::string& name, const Origin& origin) {
     auto [it, fresh] = names_.emplace(name, origin);
     if (!fresh) clash(name, it->second, origin);
   }
   // Fatal when name is declared already.
-  void use(const std::string& name, const std::string& origin) const {
+  void use(const std::string& name, const Origin& origin) const {
     auto it = names_.find(name);
     if (it != names_.end()) clash(name, it->second, origin);
   }
 
  private:
-  [[noreturn]] static void clash(const std::string& name, const std::string& first,
-                                 const std::string& second) {
-    fatal("name clash: " + first + " and " + second + " would both be named " + name +
+  [[noreturn]] static void clash(const std::string& name, const Origin& first, const Origin& second) {
+    fatal("name clash: " + first.text() + " and " + second.text() + " would both be named " + name +
           " in the solver's input; rename one of them");
   }
-  std::unordered_map<std::string, std::string> names_;
+  std::unordered_map<std::string, Origin> names_;
 };
 
 bool someParameterOf(const std::vector<ast::Procedure>& procs, bool (*is)(const Type&)) {
@@ -79,19 +97,22 @@ Backwards<L> fileOrder(const L& list) {
   return {list};  // the domain's lists are in reverse file order
 }
 
+const Origin kSolverWord{"a word of the solver's language", nullptr, {}, nullptr, nullptr};
+const Origin kEncodingName{"a name of the encoding", nullptr, {}, nullptr, nullptr};
+
 // The names of the encoding and of every global declaration of the domain, without the
 // procedures' own names and tags (only the goal variables can meet those).
 NameTable bodyNames(const ast::Domain& dom, const std::string& in) {
   NameTable t;
-  for (std::string_view w : kSolverWords) t.add(std::string(w), "a word of the solver's language");
-  for (std::string_view n : kEncodingNames) t.add(std::string(n), "a name of the encoding");
+  for (std::string_view w : kSolverWords) t.add(std::string(w), kSolverWord);
+  for (std::string_view n : kEncodingNames) t.add(std::string(n), kEncodingName);
   if (someParameterOf(dom.domProcs, [](const Type& x) { return x.is<BoolType>(); }))
-    t.add("Bool_arg", "a name of the encoding");
+    t.add("Bool_arg", kEncodingName);
   if (someParameterOf(dom.domProcs, [](const Type& x) { return x.is<DoubleType>(); }))
-    t.add("Double_arg", "a name of the encoding");
+    t.add("Double_arg", kEncodingName);
   for (const Struct& st : fileOrder(dom.domStructs)) {
     const std::string& n = st.structName;
-    const std::string origin = "structure " + n + " (" + in + ")";
+    const Origin origin{"structure", &n, {}, nullptr, &in};
     for (const std::string& derived :
          {structStr(n), nullStr(n), allWrapStr(n), allUnwrapStr(n), n + "_arg", n + "_eq",
           n + "_frame_single", n + "_frame_all"})
@@ -100,8 +121,8 @@ NameTable bodyNames(const ast::Domain& dom, const std::string& in) {
   }
   for (const Struct& st : fileOrder(dom.domStructs))
     for (const Decl& f : st.structDecls)
-      t.add(f.declName, "field " + f.declName + " of structure " + st.structName + " (" + in + ")");
-  for (const auto& f : fileOrder(dom.domFuncs)) t.add(f.prcdName, "function " + f.prcdName + " (" + in + ")");
+      t.add(f.declName, Origin{"field", &f.declName, "structure", &st.structName, &in});
+  for (const auto& f : fileOrder(dom.domFuncs)) t.add(f.prcdName, Origin{"function", &f.prcdName, {}, nullptr, &in});
   return t;
 }
 
@@ -118,33 +139,31 @@ void checkParams(const NameTable& globals, const ast::Domain& dom, const ast::Pr
     bool isNull = false;
     for (const Struct& st : dom.domStructs) isNull = isNull || d.declName == nullStr(st.structName);
     if (isNull) continue;
-    const std::string origin =
-        "parameter " + d.declName + " of " + kind + " " + p.prcdName + " (" + in + ")";
-    if (d.declName == tag) params.add(tag, kind + std::string(" ") + p.prcdName + " (" + in + ")");
+    const Origin origin{"parameter", &d.declName, kind, &p.prcdName, &in};
+    if (d.declName == tag) params.add(tag, Origin{kind, &p.prcdName, {}, nullptr, &in});
     globals.use(d.declName, origin);
     params.add(d.declName, origin);
   }
 }
 
 // A structure type names a structure of the domain: the encoding declares no other.
-void requireKnownType(const ast::Domain& dom, const Type& t, const std::string& what) {
+void requireKnownType(const ast::Domain& dom, const Type& t, const Origin& what) {
   const StructType* s = t.as<StructType>();
   if (!s) return;
   for (const Struct& st : dom.domStructs)
     if (st.structName == s->name) return;
-  fatal(what + " has type " + showType(t) + ", which is not a structure of the domain");
+  fatal(what.text() + " has type " + showType(t) + ", which is not a structure of the domain");
 }
 
 void requireKnownTypes(const ast::Domain& dom, const std::string& in) {
   for (const Struct& st : fileOrder(dom.domStructs))
     for (const Decl& f : st.structDecls)
-      requireKnownType(dom, f.declType, "field " + f.declName + " of structure " + st.structName + " (" + in + ")");
+      requireKnownType(dom, f.declType, Origin{"field", &f.declName, "structure", &st.structName, &in});
   auto procs = [&](const std::vector<ast::Procedure>& ps, const char* kind) {
     for (const auto& p : fileOrder(ps)) {
       for (const Decl& d : p.prcdArgs)
-        requireKnownType(dom, d.declType,
-                         "parameter " + d.declName + " of " + kind + " " + p.prcdName + " (" + in + ")");
-      requireKnownType(dom, p.prcdResult, std::string(kind) + " " + p.prcdName + " (" + in + ")");
+        requireKnownType(dom, d.declType, Origin{"parameter", &d.declName, kind, &p.prcdName, &in});
+      requireKnownType(dom, p.prcdResult, Origin{kind, &p.prcdName, {}, nullptr, &in});
     }
   };
   procs(dom.domFuncs, "function");
@@ -157,7 +176,7 @@ NameTable allNames(const ast::Domain& dom, const std::string& in) {
   for (const auto& f : fileOrder(dom.domFuncs)) checkParams(t, dom, f, "function", in);
   for (const auto& p : fileOrder(dom.domProcs)) checkParams(t, dom, p, "procedure", in);
   for (const auto& p : fileOrder(dom.domProcs)) {
-    const std::string origin = "procedure " + p.prcdName + " (" + in + ")";
+    const Origin origin{"procedure", &p.prcdName, {}, nullptr, &in};
     t.add(p.prcdName, origin);
     t.add(procTagStr(p.prcdName), origin);
   }
@@ -174,7 +193,7 @@ void checkGoalNames(const ast::Domain& dom, const std::vector<Decl>& goalVars,
                     const std::string& domainFile, const std::string& serialFile) {
   NameTable t = allNames(dom, domainFile);
   for (const Decl& v : goalVars) {
-    const std::string origin = "goal variable " + v.declName + " (" + serialFile + ")";
+    const Origin origin{"goal variable", &v.declName, {}, nullptr, &serialFile};
     requireKnownType(dom, v.declType, origin);
     t.add(v.declName, origin);
   }
