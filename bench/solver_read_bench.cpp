@@ -13,6 +13,12 @@
 //                 command and translating its formulas into Z3 terms. Starting the
 //                 session and ending it are timed apart (setup_ms, teardown_ms): the
 //                 solver program does them once per run, whatever its input.
+//   BM_Program    the built vorlax-solver run on the text as a file: the whole process,
+//                 with its start and its end, wall time (maxrss_MB: its largest resident
+//                 size, from wait4).
+//   BM_ProgramReference  the same with another vorlax-solver binary given by
+//                 VORLAX_SOLVER_REFERENCE_BIN (say, a build of an earlier commit), run side
+//                 by side on the same file.
 // Counters: MB (decimal megabytes of input per second), input_MB, and for BM_Translate
 // held_MB (heap in use while the session holds everything it read, above what was in
 // use before) and maxrss_MB (the largest resident size of the process so far).
@@ -25,6 +31,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <memory>
@@ -189,10 +196,72 @@ void BM_Translate(benchmark::State& state) {
   state.counters["maxrss_MB"] = static_cast<double>(ru.ru_maxrss) / 1e3;
 }
 
+// The input of the benchmark's size in a file, written once per size.
+const std::string& inputFile(benchmark::State& state, const std::string& text) {
+  static std::string files[2];
+  std::string& f = files[state.range(0) == 1 ? 0 : 1];
+  if (f.empty()) {
+    f = (fs::temp_directory_path() / ("solver_read_bench." + std::to_string(getpid()) + "." +
+                                      std::to_string(state.range(0)) + ".ys")).string();
+    std::ofstream(f, std::ios::binary) << text;
+    std::atexit([] {
+      std::error_code ec;
+      for (const auto& g : files)
+        if (!g.empty()) fs::remove(g, ec);
+    });
+  }
+  return f;
+}
+
+void measureProgram(benchmark::State& state, const std::string& solver) {
+  const std::string* in = input(state);
+  if (!in) return;
+  const std::string& file = inputFile(state, *in);
+  double rss = 0;
+  for (auto _ : state) {
+    std::string bin = solver, arg = file;
+    std::vector<char*> argv{bin.data(), arg.data(), nullptr};
+    posix_spawn_file_actions_t fa;
+    posix_spawn_file_actions_init(&fa);
+    posix_spawn_file_actions_addopen(&fa, 1, "/dev/null", O_WRONLY, 0);
+    auto t0 = std::chrono::steady_clock::now();
+    pid_t pid = -1;
+    int rc = posix_spawn(&pid, bin.c_str(), &fa, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&fa);
+    int status = 0;
+    struct rusage ru {};
+    if (rc == 0)
+      while (wait4(pid, &status, 0, &ru) < 0) {
+      }
+    state.SetIterationTime(std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count());
+    if (rc != 0 || !WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+      state.SkipWithError(("the solver program failed: " + solver).c_str());
+      return;
+    }
+    rss = std::max(rss, static_cast<double>(ru.ru_maxrss) / 1e3);
+  }
+  rateCounters(state, *in);
+  state.counters["maxrss_MB"] = rss;
+}
+
+void BM_Program(benchmark::State& state) { measureProgram(state, VORLAX_SOLVER_BIN); }
+
+void BM_ProgramReference(benchmark::State& state) {
+  const char* ref = std::getenv("VORLAX_SOLVER_REFERENCE_BIN");
+  if (!ref) {
+    state.SkipWithError(
+        "not run: set VORLAX_SOLVER_REFERENCE_BIN to another vorlax-solver binary (say, an older build) to compare with it");
+    return;
+  }
+  measureProgram(state, ref);
+}
+
 }  // namespace
 
 // Argument: 1 for the input of about 1 MB, 8 for the one of about 8 MB.
 BENCHMARK(BM_Read)->Arg(1)->Arg(8)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Translate)->Arg(1)->Arg(8)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Program)->Arg(1)->Arg(8)->Iterations(3)->UseManualTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ProgramReference)->Arg(1)->Arg(8)->Iterations(3)->UseManualTime()->Unit(benchmark::kMillisecond);
 
 BENCHMARK_MAIN();

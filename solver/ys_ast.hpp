@@ -77,13 +77,15 @@ enum class ExprKind {
   MkTuple, MkRecord, SelectTuple, SelectRecord, UpdateFun, UpdateTuple, UpdateRecord
 };
 
+// A definition keeps its tree as long as it is in scope, so the node is kept small: the
+// number of a literal is held apart, and the small members come first.
 struct Expr {
   ExprKind kind = ExprKind::Name;
-  std::string name;            // Name; the field of SelectRecord/UpdateRecord
   bool boolVal = false;        // BoolLit
-  std::optional<mpq_class> num;  // NumLit (other forms carry none, which saves allocating it)
   bool isInt = true;           // NumLit: written as an integer
   long index = 0;              // SelectTuple/UpdateTuple (from 1)
+  std::string name;            // Name; the field of SelectRecord/UpdateRecord
+  std::unique_ptr<const mpq_class> num;  // NumLit
   std::vector<ExprP> args;     // operands; App: function then arguments;
                                // Let: bound values then the body; Forall/Exists/Lambda: the body;
                                // UpdateFun: function, arguments, new value;

@@ -350,7 +350,7 @@ ExprP Builder::atom(const SExp& s) {
   if (looksNumeric(s.text)) {
     auto e = node(ExprKind::NumLit);
     bool ok;
-    e->num = parseNumber(s.text, e->isInt, ok);
+    e->num = std::make_unique<const mpq_class>(parseNumber(s.text, e->isInt, ok));
     if (!ok) throw SolverError("malformed number \"" + s.text + "\"");
     return e;
   }

@@ -513,39 +513,37 @@ bool ApplyMemo::matches(const Entry& e, long fun, const std::vector<Val>& args) 
 const Val* ApplyMemo::find(long fun, const std::vector<Val>& args) const {
   if (slots_.empty()) return nullptr;
   uint64_t h = hash(fun, args);
+  uint32_t tag = static_cast<uint32_t>(h >> 32);
   size_t mask = slots_.size() - 1;
   for (size_t i = h & mask;; i = (i + 1) & mask) {
     const Slot& s = slots_[i];
     if (s.entry == 0) return nullptr;
-    if (s.hash == h && matches(entries_[s.entry - 1], fun, args)) return &entries_[s.entry - 1].result;
+    if (s.tag == tag && matches(entries_[s.entry - 1], fun, args)) return &entries_[s.entry - 1].result;
   }
 }
 
+void ApplyMemo::place(uint64_t hash, uint32_t entry) {
+  size_t mask = slots_.size() - 1, i = hash & mask;
+  while (slots_[i].entry != 0) i = (i + 1) & mask;
+  slots_[i] = Slot{static_cast<uint32_t>(hash >> 32), entry};
+}
+
 void ApplyMemo::insert(long fun, const std::vector<Val>& args, const Val& result) {
-  if (2 * (entries_.size() + 1) > slots_.size()) grow();
   if (entries_.size() >= UINT32_MAX - 1 || args_.size() + args.size() >= UINT32_MAX)
     throw SolverError("the expansion needs more memoised applications than this solver holds");
+  if (2 * (entries_.size() + 1) > slots_.size()) grow();
   uint64_t h = hash(fun, args);
-  entries_.push_back(Entry{fun, static_cast<uint32_t>(args_.size()), static_cast<uint32_t>(args.size()), result});
+  entries_.push_back(Entry{h, fun, static_cast<uint32_t>(args_.size()), static_cast<uint32_t>(args.size()), result});
   for (const auto& a : args) {
     ids_.push_back(identity(a));
     args_.push_back(a);
   }
-  size_t mask = slots_.size() - 1, i = h & mask;
-  while (slots_[i].entry != 0) i = (i + 1) & mask;
-  slots_[i] = Slot{h, static_cast<uint32_t>(entries_.size())};
+  place(h, static_cast<uint32_t>(entries_.size()));
 }
 
 void ApplyMemo::grow() {
-  std::vector<Slot> old = std::move(slots_);
-  slots_.assign(old.empty() ? 1024 : 2 * old.size(), Slot{});
-  size_t mask = slots_.size() - 1;
-  for (const Slot& s : old) {
-    if (s.entry == 0) continue;
-    size_t i = s.hash & mask;
-    while (slots_[i].entry != 0) i = (i + 1) & mask;
-    slots_[i] = s;
-  }
+  slots_.assign(slots_.empty() ? 1024 : 2 * slots_.size(), Slot{});
+  for (size_t k = 0; k < entries_.size(); ++k) place(entries_[k].hash, static_cast<uint32_t>(k + 1));
 }
 
 void ApplyMemo::clear() {

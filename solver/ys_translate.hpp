@@ -10,6 +10,7 @@
 // their selectors and recognisers), and quantifiers over finite types are expanded.
 #pragma once
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <unordered_map>
 
@@ -65,21 +66,24 @@ class ApplyMemo {
 
  private:
   struct Entry {
+    uint64_t hash;
     long fun;
     uint32_t first, count;  // the arguments: ids_[first, first + count) and args_ alike
     Val result;
   };
-  struct Slot {
-    uint64_t hash = 0;
+  struct Slot {  // small, so that the slots of a large memo stay in the caches
+    uint32_t tag = 0;    // the high half of the entry's hash
     uint32_t entry = 0;  // 1 + the index of the entry; 0 for a free slot
   };
+  void place(uint64_t hash, uint32_t entry);
   static uint64_t hash(long fun, const std::vector<Val>& args);
   bool matches(const Entry& e, long fun, const std::vector<Val>& args) const;
   void grow();
   std::vector<Slot> slots_;  // a power of two of them, at most half in use
-  std::vector<Entry> entries_;
-  std::vector<uintptr_t> ids_;
-  std::vector<Val> args_;
+  // Entries and arguments in blocks that stay where they are as the memo grows.
+  std::deque<Entry> entries_;
+  std::deque<uintptr_t> ids_;
+  std::deque<Val> args_;
 };
 
 class Translator {
