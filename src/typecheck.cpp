@@ -146,6 +146,10 @@ std::string cannotTypecheck(const ast::Expr& e) {
 
 std::string notFound(const std::string& name) { return name + " not found in declarations"; }
 
+// The type of a checked sub-expression, typed (a node) or followed (its type).
+Type typeOf(const TExprP& e) { return texprType(*e); }
+const Type& typeOf(const Type& t) { return t; }
+
 using Outcome = std::optional<std::string>;  // an error message, or nothing
 
 // Type of a field of the structure `s`: the first structure of that name, the first field
@@ -164,68 +168,62 @@ Outcome lookupAttrType(const std::vector<Struct>& structs, const std::string& f,
   return "<" + s + "> not found";
 }
 
-Outcome unOpTypes(UnOp op, const TExprP& operand, Type& out) {
-  Type t = texprType(*operand);
-  bool ok = false;
+// The type of an operator applied to operands of these types, or nothing when the operand
+// types do not suit it.
+std::optional<Type> unOpType(UnOp op, const Type& t) {
   switch (op) {
-    case UnOp::Not: ok = t.is<BoolType>(); break;
-    case UnOp::Neg: ok = t.is<IntType>() || t.is<DoubleType>(); break;
-    case UnOp::Old: ok = true; break;
+    case UnOp::Not: return t.is<BoolType>() ? std::optional<Type>(t) : std::nullopt;
+    case UnOp::Neg: return t.is<IntType>() || t.is<DoubleType>() ? std::optional<Type>(t) : std::nullopt;
+    case UnOp::Old: return t;
   }
-  if (!ok) {
-    return "(" + showTExpr(*operand) + ") is an unsuitable argument for " + showUnOp(op);
-  }
-  out = std::move(t);
   return std::nullopt;
 }
 
-Outcome binOpTypes(const BinOp& op, const TExprP& l, const TExprP& r, Type& out) {
-  Type tl = texprType(*l);
-  Type tr = texprType(*r);
+std::optional<Type> binOpType(const BinOp& op, const Type& tl, const Type& tr) {
   switch (op.kind) {
     case BinOp::Add:
     case BinOp::Sub:
     case BinOp::Mul:
     case BinOp::Div:
-      if (tl.is<IntType>() && tr.is<IntType>()) {
-        out = IntType{};
-        return std::nullopt;
-      }
-      if (tl.is<DoubleType>() && tr.is<DoubleType>()) {
-        out = DoubleType{};
-        return std::nullopt;
-      }
+      if (tl.is<IntType>() && tr.is<IntType>()) return IntType{};
+      if (tl.is<DoubleType>() && tr.is<DoubleType>()) return DoubleType{};
       break;
     case BinOp::Or:
     case BinOp::And:
     case BinOp::Implies:
-      if (tl.is<BoolType>() && tr.is<BoolType>()) {
-        out = BoolType{};
-        return std::nullopt;
-      }
+      if (tl.is<BoolType>() && tr.is<BoolType>()) return BoolType{};
       break;
     case BinOp::RelOp: {
       // = and /= compare values of any one type; an ordering compares numbers only (the
       // solver has no order on truth values or objects).
       bool ordering = op.rop != ROp::Eq && op.rop != ROp::Neq;
-      if (tl == tr && (!ordering || tl.is<IntType>() || tl.is<DoubleType>())) {
-        out = BoolType{};
-        return std::nullopt;
-      }
+      if (tl == tr && (!ordering || tl.is<IntType>() || tl.is<DoubleType>())) return BoolType{};
       break;
     }
     case BinOp::ArrayIndex:  // no operand types are accepted
       break;
   }
-  return "(" + showTExpr(*l) + "," + showTExpr(*r) + ") are unsuitable arguments for " +
+  return std::nullopt;
+}
+
+// The messages of unsuitable operands, which show the typed operands.
+std::string unsuitableUnOp(UnOp op, const TExpr& operand) {
+  return "(" + showTExpr(operand) + ") is an unsuitable argument for " + showUnOp(op);
+}
+std::string unsuitableBinOp(const BinOp& op, const TExpr& l, const TExpr& r) {
+  return "(" + showTExpr(l) + "," + showTExpr(r) + ") are unsuitable arguments for " +
          operatorName(op);
 }
 
-Outcome checkFunctionArgs(const ast::Procedure& fn, const std::vector<TExprP>& targs,
-                          Type& out) {
-  if (fn.prcdArgs.size() != targs.size()) return std::string("Arguments not same length");
-  for (std::size_t i = 0; i < targs.size(); ++i)
-    if (fn.prcdArgs[i].declType != texprType(*targs[i]))
+// The message a check that only follows types reports: it is never shown, since that check
+// is followed by the full one wherever it fails (see domainTypeError).
+const char* const kTypesOnlyFailure = "ill-typed";
+
+template <class R>
+Outcome checkFunctionArgs(const ast::Procedure& fn, const R* targs, std::size_t n, Type& out) {
+  if (fn.prcdArgs.size() != n) return std::string("Arguments not same length");
+  for (std::size_t i = 0; i < n; ++i)
+    if (fn.prcdArgs[i].declType != typeOf(targs[i]))
       return std::string("Some types don't conform in arguments");
   out = fn.prcdResult;
   return std::nullopt;
@@ -257,42 +255,48 @@ struct Frame {
   void subs(const ast::Expr* a, const ast::Expr* b) { two[0] = a, two[1] = b, count = 2; }
 };
 
+// The checker proper. With kBuild it builds the typed expression (R = TExprP); without, it
+// only follows the types (R = Type) and so allocates no node, and its failures carry no
+// message. Both take the same decisions.
+template <bool kBuild>
 class Checker {
  public:
+  using R = std::conditional_t<kBuild, TExprP, Type>;
+
   Checker(const DeclMap& scope, const ast::Domain& dom, const Type& result)
       : scope_(scope), dom_(dom), result_(result) {}
 
-  Checked<TExprP> run(const ast::Expr& root) {
-    std::vector<Frame> stack;
-    std::vector<TExprP> results;
-    stack.push_back(Frame{&root, 0});
+  Checked<R> run(const ast::Expr& root) {
+    stack_.clear();
+    results_.clear();
+    stack_.push_back(Frame{&root, 0});
     while (true) {
-      Frame& f = stack.back();
-      TExprP typed;
+      Frame& f = stack_.back();
+      std::optional<R> typed;
       if (!f.entered) {
         f.entered = true;
-        if (Outcome err = enter(f, typed)) return Checked<TExprP>::failure(std::move(*err));
+        if (Outcome err = enter(f, typed)) return Checked<R>::failure(std::move(*err));
       }
       if (!typed) {
-        const std::size_t done = results.size() - f.base;
+        const std::size_t done = results_.size() - f.base;
         if (done < f.count) {
-          stack.push_back(Frame{f.sub(done), results.size()});  // invalidates f
+          stack_.push_back(Frame{f.sub(done), results_.size()});  // invalidates f
           continue;
         }
-        if (Outcome err = finish(f, results.data() + f.base, typed))
-          return Checked<TExprP>::failure(std::move(*err));
-        results.resize(f.base);
+        if (Outcome err = finish(f, results_.data() + f.base, typed))
+          return Checked<R>::failure(std::move(*err));
+        results_.resize(f.base);
       }
-      stack.pop_back();
-      results.push_back(std::move(typed));
-      if (stack.empty()) return Checked<TExprP>::success(std::move(results.back()));
+      stack_.pop_back();
+      results_.push_back(std::move(*typed));
+      if (stack_.empty()) return Checked<R>::success(std::move(results_.back()));
     }
   }
 
  private:
   // Checks what can be decided before the sub-expressions: a leaf is typed at once
   // (`typed` set); otherwise the sub-expressions to check are set in `f`.
-  Outcome enter(Frame& f, TExprP& typed) {
+  Outcome enter(Frame& f, std::optional<R>& typed) {
     const ast::Expr& e = *f.expr;
     return std::visit(
         [&](const auto& n) -> Outcome {
@@ -300,13 +304,17 @@ class Checker {
           if constexpr (std::is_same_v<T, ast::Var>) {
             auto it = scope_.find(n.name);
             if (it == scope_.end()) return notFound(n.name);
-            typed = mk(Var{n.name, it->second});
+            if constexpr (kBuild) typed = mk(Var{n.name, it->second});
+            else typed = it->second;
           } else if constexpr (std::is_same_v<T, ast::ResultVar>) {
-            typed = mk(ResultVar{result_});
+            if constexpr (kBuild) typed = mk(ResultVar{result_});
+            else typed = result_;
           } else if constexpr (std::is_same_v<T, ast::LitInt>) {
-            typed = mk(LitInt{n.value});
+            if constexpr (kBuild) typed = mk(LitInt{n.value});
+            else typed = IntType{};
           } else if constexpr (std::is_same_v<T, ast::LitBool>) {
-            typed = mk(LitBool{n.value});
+            if constexpr (kBuild) typed = mk(LitBool{n.value});
+            else typed = BoolType{};
           } else if constexpr (std::is_same_v<T, ast::Access>) {
             ast::accessField(n);  // an access that could not be built fails here
             f.subs(n.object.get());
@@ -319,8 +327,10 @@ class Checker {
             if (!nullRule) {
               f.subs(n.left.get(), n.right.get());
             } else if (isNull(n.left) && isNull(n.right)) {
-              typed = mk(BinOpExpr{n.op, mk(LitNull{VoidType{}}), mk(LitNull{VoidType{}}),
-                                   BoolType{}});
+              if constexpr (kBuild)
+                typed = mk(BinOpExpr{n.op, mk(LitNull{VoidType{}}), mk(LitNull{VoidType{}}), BoolType{}});
+              else
+                typed = BoolType{};
             } else if (isNull(n.left)) {
               f.nullSide = 1;
               f.subs(n.right.get());
@@ -343,40 +353,57 @@ class Checker {
   }
 
   // Builds the typed node once every sub-expression is typed: d[0 .. f.count) in order.
-  Outcome finish(Frame& f, TExprP* d, TExprP& typed) {
+  Outcome finish(Frame& f, R* d, std::optional<R>& typed) {
     const ast::Expr& e = *f.expr;
     return std::visit(
         [&](const auto& n) -> Outcome {
           using T = std::decay_t<decltype(n)>;
           if constexpr (std::is_same_v<T, ast::Access>) {
-            Type t = texprType(*d[0]);
+            Type t = typeOf(d[0]);
             const StructType* st = t.as<StructType>();
             if (!st) return showType(t) + " not a struct";
             Type ft;
             if (Outcome err = lookupAttrType(dom_.domStructs, ast::accessField(n), st->name, ft))
               return err;
-            typed = mk(Access{std::move(d[0]), ast::accessField(n), std::move(ft)});
+            if constexpr (kBuild) typed = mk(Access{std::move(d[0]), ast::accessField(n), std::move(ft)});
+            else typed = std::move(ft);
           } else if constexpr (std::is_same_v<T, ast::UnOpExpr>) {
-            Type t;
-            if (Outcome err = unOpTypes(n.op, d[0], t)) return err;
-            typed = mk(UnOpExpr{n.op, std::move(d[0]), std::move(t)});
-          } else if constexpr (std::is_same_v<T, ast::BinOpExpr>) {
-            if (f.nullSide == 1) {
-              TExprP nul = mk(LitNull{texprType(*d[0])});
-              typed = mk(BinOpExpr{n.op, std::move(nul), std::move(d[0]), BoolType{}});
-            } else if (f.nullSide == 2) {
-              TExprP nul = mk(LitNull{texprType(*d[0])});
-              typed = mk(BinOpExpr{n.op, std::move(d[0]), std::move(nul), BoolType{}});
+            std::optional<Type> t = unOpType(n.op, typeOf(d[0]));
+            if constexpr (kBuild) {
+              if (!t) return unsuitableUnOp(n.op, *d[0]);
+              typed = mk(UnOpExpr{n.op, std::move(d[0]), std::move(*t)});
             } else {
-              Type t;
-              if (Outcome err = binOpTypes(n.op, d[0], d[1], t)) return err;
-              typed = mk(BinOpExpr{n.op, std::move(d[0]), std::move(d[1]), std::move(t)});
+              if (!t) return std::string(kTypesOnlyFailure);
+              typed = std::move(*t);
+            }
+          } else if constexpr (std::is_same_v<T, ast::BinOpExpr>) {
+            if (f.nullSide != 0) {
+              if constexpr (kBuild) {
+                TExprP nul = mk(LitNull{typeOf(d[0])});
+                if (f.nullSide == 1) typed = mk(BinOpExpr{n.op, std::move(nul), std::move(d[0]), BoolType{}});
+                else typed = mk(BinOpExpr{n.op, std::move(d[0]), std::move(nul), BoolType{}});
+              } else {
+                typed = BoolType{};
+              }
+            } else {
+              std::optional<Type> t = binOpType(n.op, typeOf(d[0]), typeOf(d[1]));
+              if constexpr (kBuild) {
+                if (!t) return unsuitableBinOp(n.op, *d[0], *d[1]);
+                typed = mk(BinOpExpr{n.op, std::move(d[0]), std::move(d[1]), std::move(*t)});
+              } else {
+                if (!t) return std::string(kTypesOnlyFailure);
+                typed = std::move(*t);
+              }
             }
           } else if constexpr (std::is_same_v<T, ast::Call>) {
-            std::vector<TExprP> args(std::make_move_iterator(d), std::make_move_iterator(d + f.count));
             Type t;
-            if (Outcome err = checkFunctionArgs(*f.fn, args, t)) return err;
-            typed = mk(Call{n.name, std::move(args), std::move(t)});
+            if (Outcome err = checkFunctionArgs(*f.fn, d, f.count, t)) return err;
+            if constexpr (kBuild) {
+              std::vector<TExprP> args(std::make_move_iterator(d), std::make_move_iterator(d + f.count));
+              typed = mk(Call{n.name, std::move(args), std::move(t)});
+            } else {
+              typed = std::move(t);
+            }
           } else {
             // Only nodes with sub-expressions get here.
             return cannotTypecheck(e);
@@ -389,6 +416,9 @@ class Checker {
   const DeclMap& scope_;
   const ast::Domain& dom_;
   const Type& result_;
+  // Kept from one expression to the next, so that their room is allocated once.
+  std::vector<Frame> stack_;
+  std::vector<R> results_;
 };
 
 // A condition (a clause, an initial condition, the goal) must be a truth value.
@@ -398,19 +428,28 @@ Outcome notBoolean(const std::string& what, const TExpr& e) {
   return what + " has type " + showType(t) + ", not Bool";
 }
 
+// The clauses of a procedure, checked in order. With kBuild the typed procedure is returned;
+// without, only whether the whole procedure is well typed (see Checker).
+template <bool kBuild>
 Checked<Procedure> typecheckProc(const ast::Domain& dom, const ast::Procedure& p) {
   const DeclMap scope = declsToMap(p.prcdArgs);
-  Checker checker(scope, dom, p.prcdResult);
-  Procedure out{p.prcdName, p.prcdArgs, p.prcdResult, {}, {}};
+  Checker<kBuild> checker(scope, dom, p.prcdResult);
+  Procedure out;
+  if constexpr (kBuild) out = Procedure{p.prcdName, p.prcdArgs, p.prcdResult, {}, {}};
   const char* kind = p.prcdResult == Type(NoType{}) ? "procedure " : "function ";
   auto clauses = [&](const std::vector<ast::Clause>& in, std::vector<Clause>& typed) -> Outcome {
-    typed.reserve(in.size());
+    if constexpr (kBuild) typed.reserve(in.size());
     for (const ast::Clause& c : in) {
-      Checked<TExprP> r = checker.run(*c.clauseExpr);
+      auto r = checker.run(*c.clauseExpr);
       if (!r.ok) return std::move(r.error);
-      if (!texprType(*r.value).is<BoolType>())
-        return notBoolean("clause " + c.clauseName + " of " + kind + p.prcdName, *r.value);
-      typed.push_back(Clause{c.clauseName, std::move(r.value)});
+      const Type type = typeOf(r.value);
+      const bool boolean = type.is<BoolType>();
+      if constexpr (kBuild) {
+        if (!boolean) return notBoolean("clause " + c.clauseName + " of " + kind + p.prcdName, *r.value);
+        typed.push_back(Clause{c.clauseName, std::move(r.value)});
+      } else if (!boolean) {
+        return std::string(kTypesOnlyFailure);
+      }
     }
     return std::nullopt;
   };
@@ -419,11 +458,20 @@ Checked<Procedure> typecheckProc(const ast::Domain& dom, const ast::Procedure& p
   return Checked<Procedure>::success(std::move(out));
 }
 
+// The first error of a procedure: its types are followed first, and only a procedure that
+// fails is checked again in full, for its message.
+Outcome procedureTypeError(const ast::Domain& dom, const ast::Procedure& p) {
+  if (typecheckProc<false>(dom, p).ok) return std::nullopt;
+  Checked<Procedure> r = typecheckProc<true>(dom, p);
+  if (r.ok) fatal("the type checker's two passes disagree on procedure " + p.prcdName);
+  return std::move(r.error);
+}
+
 }  // namespace
 
 Checked<TExprP> typecheckExpr(const DeclMap& scope, const ast::Domain& dom, const Type& result,
                               const ast::ExprP& e) {
-  return Checker(scope, dom, result).run(*e);
+  return Checker<true>(scope, dom, result).run(*e);
 }
 
 TExprP unsafeCheck(const std::vector<Decl>& decls, const ast::Domain& dom, const ast::ExprP& e) {
@@ -447,7 +495,7 @@ template <class Take>
 std::optional<std::string> eachProcedure(const ast::Domain& dom, Take take) {
   for (bool isFunction : {false, true})
     for (const ast::Procedure& p : isFunction ? dom.domFuncs : dom.domProcs) {
-      Checked<Procedure> r = typecheckProc(dom, p);
+      Checked<Procedure> r = typecheckProc<true>(dom, p);
       if (!r.ok) return std::move(r.error);
       take(std::move(r.value), isFunction);
     }
@@ -469,11 +517,14 @@ Checked<Domain> typecheckDomain(const ast::Domain& dom) {
 }
 
 std::optional<std::string> domainTypeError(const ast::Domain& dom) {
-  return eachProcedure(dom, [](Procedure, bool) {});
+  for (const auto* list : {&dom.domProcs, &dom.domFuncs})
+    for (const ast::Procedure& p : *list)
+      if (Outcome err = procedureTypeError(dom, p)) return err;
+  return std::nullopt;
 }
 
 Checked<Procedure> typecheckProcedure(const ast::Domain& dom, const ast::Procedure& p) {
-  return typecheckProc(dom, p);
+  return typecheckProc<true>(dom, p);
 }
 
 }  // namespace vorlax::tc

@@ -2,6 +2,8 @@
 // the checks, procedures and functions of a domain, and deep input.
 #include <gtest/gtest.h>
 
+#include <optional>
+
 #include "fatal.hpp"
 #include "typecheck.hpp"
 
@@ -67,9 +69,8 @@ struct Case {
   bool fails;
 };
 
-TEST(TypecheckExpr, RulesAndMessages) {
-  const ast::Domain dom = exprDomain();
-  const Case cases[] = {
+const std::vector<Case>& exprCases() {
+  static const std::vector<Case> cases = {
       {"variable", V("x"), "Var \"x\" Int", false},
       {"undeclared variable", V("y"), "y not found in declarations", true},
       {"names are case-sensitive", V("X"), "X not found in declarations", true},
@@ -200,7 +201,12 @@ TEST(TypecheckExpr, RulesAndMessages) {
       {"operands before the operator", bin(BinOp::And, I(1), V("y")), "y not found in declarations",
        true},
   };
-  for (const Case& c : cases) {
+  return cases;
+}
+
+TEST(TypecheckExpr, RulesAndMessages) {
+  const ast::Domain dom = exprDomain();
+  for (const Case& c : exprCases()) {
     Checked<TExprP> r = typecheckExpr(kScope, dom, NoType{}, c.e);
     if (c.fails) {
       EXPECT_FALSE(r.ok) << c.what;
@@ -367,7 +373,33 @@ TEST(TypecheckDomain, FirstErrorWins) {
     Checked<Domain> r = typecheckDomain(d);
     EXPECT_FALSE(r.ok) << msg;
     EXPECT_EQ(r.error, msg);
+    EXPECT_EQ(domainTypeError(d), std::optional<std::string>(msg));
   }
+}
+
+// The domain's first error is found by following types alone and then checking the failing
+// procedure in full; it is the error of the full check of the whole domain, and a domain
+// without one passes both. Every expression case goes in as a require clause (in front of a
+// well-typed one) and as an ensure clause (behind one), of a procedure and of a function.
+TEST(TypecheckDomain, FirstErrorAloneIsTheFullChecksError) {
+  std::vector<Decl> params;
+  for (const auto& [name, type] : kScope) params.push_back(D(name, type));
+  const ExprP fine = rel(ROp::Eq, V("x"), I(1));
+  auto check = [](const ast::Domain& d, const std::string& what) {
+    Checked<Domain> full = typecheckDomain(d);
+    std::optional<std::string> first = domainTypeError(d);
+    EXPECT_EQ(first.has_value(), !full.ok) << what;
+    if (first && !full.ok) {
+      EXPECT_EQ(*first, full.error) << what;
+    }
+  };
+  for (const Case& c : exprCases())
+    for (bool isFunction : {false, true}) {
+      ast::Domain d = exprDomain();
+      ast::Procedure p = fn("q", params, isFunction ? kInt : NoType{}, {c.e, fine}, {fine, c.e});
+      (isFunction ? d.domFuncs : d.domProcs).insert((isFunction ? d.domFuncs : d.domProcs).begin(), p);
+      check(d, c.what);
+    }
 }
 
 // ---------------------------------------------------------------------------------------
