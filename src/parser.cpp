@@ -422,14 +422,22 @@ Out item(State& st, Item& out) {
 
 Out domain(State& st, ast::Domain& out) {
   Seq s(st);
-  std::vector<Item> items;
-  if (!s(lexer::whiteSpace) || !s.step(parsing::many(st, items, item))) return s.fail();
   ast::Domain d;
-  for (auto it = items.rbegin(); it != items.rend(); ++it) {
-    if (it->isStruct) d.domStructs.push_back(std::move(it->structure));
-    else if (it->procedure.prcdResult == Type(NoType{})) d.domProcs.push_back(std::move(it->procedure));
-    else d.domFuncs.push_back(std::move(it->procedure));
-  }
+  // Each item goes to its list as soon as it is read, in file order; the lists are turned
+  // round at the end.
+  auto itemInto = [&d](State& st2, Unit&) -> Out {
+    Item it;
+    Out o = item(st2, it);
+    if (!isOk(o)) return o;
+    if (it.isStruct) d.domStructs.push_back(std::move(it.structure));
+    else if (it.procedure.prcdResult == Type(NoType{})) d.domProcs.push_back(std::move(it.procedure));
+    else d.domFuncs.push_back(std::move(it.procedure));
+    return o;
+  };
+  if (!s(lexer::whiteSpace) || !s.step(parsing::skipMany(st, itemInto))) return s.fail();
+  std::reverse(d.domStructs.begin(), d.domStructs.end());
+  std::reverse(d.domProcs.begin(), d.domProcs.end());
+  std::reverse(d.domFuncs.begin(), d.domFuncs.end());
   out = std::move(d);
   return s.ok();
 }
