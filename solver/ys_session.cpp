@@ -3,6 +3,7 @@
 #include <pthread.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <fstream>
@@ -53,11 +54,39 @@ SideSolver::SideSolver() : solver(ctx) {
   solver.set(p);
 }
 
+void Prepared::start(std::function<void()> before) {
+  try {
+    made_.push_back(std::async(std::launch::async, [before = std::move(before)]() mutable {
+      if (before) before();
+      before = nullptr;
+      return std::make_unique<SideSolver>();
+    }));
+  } catch (const std::system_error&) {
+    // no thread: take() makes it
+    if (before) before();
+  }
+}
+
+std::unique_ptr<SideSolver> Prepared::take() {
+  if (made_.empty()) return std::make_unique<SideSolver>();
+  auto f = std::move(made_.front());
+  made_.pop_front();
+  return f.get();
+}
+
+void Session::Side::renew() {
+  plain.clear();  // before the context that holds them goes
+  pending.start([old = std::shared_ptr<SideSolver>(std::move(s))]() mutable { old.reset(); });
+  seen = 0;
+}
+
 Session::Session(std::ostream& out, std::ostream& err, Options opt, std::string program)
     : g_(ctx_), checker_(g_), builder_(g_, checker_), tr_(g_), solver_(ctx_), out_(out), err_(err), opt_(opt),
       program_(std::move(program)) {
   makeSides();
   renewMain();
+  if (opt_.evidence)
+    for (int i = 0; i < kFreshAhead; ++i) nextFresh_.start();
 }
 
 void Session::renewMain() {
@@ -537,6 +566,9 @@ namespace {
 // session's.
 constexpr size_t kSolverStackBytes = size_t(1) << 30;
 
+// How long solver_ and the fresh solver have a check to themselves.
+constexpr auto kSideDelay = std::chrono::milliseconds(10);
+
 struct Contender {
   z3::context* ctx = nullptr;
   bool interrupted = false;
@@ -544,24 +576,35 @@ struct Contender {
   z3::check_result result = z3::unknown;
   std::string failure;  // what a z3::exception said
   bool finished = false;
+  bool launched = false;  // its check was begun (on a thread or here)
   pthread_t thread{};
-  bool started = false;
+  bool started = false;   // on a thread of its own
 };
 
+// What the threads of a race share. The fresh solver stops later than the others when
+// it is interrupted (its preprocessing looks at the interrupt seldom), so the race does
+// not wait for it: its thread may outlive the race, and shares this with it.
 struct RaceState {
   std::mutex mutex;
   std::condition_variable changed;
   std::vector<Contender> contenders;
+  std::unique_ptr<SideSolver> fresh;
+  // What the fresh solver is given, in the context of a side solver; while it is being
+  // given (filling), that context is the fresh solver's thread's to read.
+  std::optional<z3::expr_vector> source;
+  bool filling = false;
+  std::atomic<bool> stopFilling{false};
 };
 
 struct ContenderCall {
-  RaceState* race;
+  std::shared_ptr<RaceState> race;
   size_t index;
 };
 
 void* runContender(void* p) {
-  auto* call = static_cast<ContenderCall*>(p);
-  Contender& c = call->race->contenders[call->index];
+  std::unique_ptr<ContenderCall> call(static_cast<ContenderCall*>(p));
+  RaceState& st = *call->race;
+  Contender& c = st.contenders[call->index];
   z3::check_result r = z3::unknown;
   std::string failure;
   try {
@@ -572,18 +615,44 @@ void* runContender(void* p) {
     failure = e.what();
   }
   {
-    std::lock_guard<std::mutex> lock(call->race->mutex);
+    std::lock_guard<std::mutex> lock(st.mutex);
     c.result = r;
     c.failure = failure;
     c.finished = true;
   }
-  call->race->changed.notify_all();
+  st.changed.notify_all();
   return nullptr;
+}
+
+// The fresh solver's part of a race: it is given the assertions, then checks them.
+z3::check_result runFresh(RaceState& st) {
+  struct Filled {  // however the giving ends, the source is let go
+    RaceState& st;
+    ~Filled() {
+      {
+        std::lock_guard<std::mutex> lock(st.mutex);
+        st.source.reset();
+        st.filling = false;
+      }
+      st.changed.notify_all();
+    }
+  };
+  {
+    Filled end{st};
+    z3::context& from = st.source->ctx();
+    z3::context& to = st.fresh->ctx;
+    for (unsigned i = 0; i < st.source->size() && !st.stopFilling; ++i)
+      st.fresh->solver.add(z3::expr(to, Z3_translate(from, (*st.source)[i], to)));
+  }
+  if (st.stopFilling) return z3::unknown;  // the race is decided
+  return st.fresh->solver.check();
 }
 
 }  // namespace
 
-void settleInterrupt(z3::context& ctx) { z3::solver(ctx).check(); }
+// Any check ends the interrupt; that of an empty simple solver costs a fraction of a
+// millisecond, where the default solver sets up its tactics first.
+void settleInterrupt(z3::context& ctx) { z3::solver(ctx, z3::solver::simple()).check(); }
 
 namespace {
 
@@ -606,12 +675,6 @@ z3::check_result checkedSat(z3::solver& s, const z3::expr_vector& assumptions, c
   return r;
 }
 
-z3::expr_vector translated(z3::context& from, const std::vector<z3::expr>& fs, z3::context& to) {
-  z3::expr_vector v(to);
-  for (const auto& f : fs) v.push_back(z3::expr(to, Z3_translate(from, f, to)));
-  return v;
-}
-
 // The model of a solver in another context, in the context to.
 z3::model translatedModel(z3::solver& s, z3::context& to) {
   z3::model m = s.get_model();
@@ -622,117 +685,201 @@ z3::model translatedModel(z3::solver& s, z3::context& to) {
 
 void Session::makeSides() {
   sides_.clear();
-  for (bool pushPop : {false, true}) sides_.push_back(Side{std::make_unique<SideSolver>(), pushPop, 0});
+  for (bool pushPop : {false, true}) sides_.emplace_back(pushPop);
 }
 
 // Runs the check on solver_, the side solvers and (when a model is wanted) a fresh solver
 // at once. The verdict is the first "sat" or "unsat"; with a model wanted, "sat" waits
 // for the fresh solver, whose model is returned translated into the session's context.
 z3::check_result Session::race(const z3::expr_vector& assumptions, std::optional<z3::model>& model) {
-  // Bring the side solvers up to date and build the fresh one, all on this thread.
+  // Bring the side solvers up to date, on this thread: the translations read the
+  // session's context, which solver_ uses once the race is on.
   std::vector<z3::expr_vector> sideAssumptions, sideFormulas;
   for (auto& side : sides_) {
-    z3::context& c = side.s->ctx;
+    z3::context& c = side.solver().ctx;
+    z3::solver& solver = side.s->solver;
     for (; side.seen < given_.size(); ++side.seen) {
       const Given& g = given_[side.seen];
-      if (!side.pushPop) {
-        if (g.kind != Given::Push) side.s->solver.add(z3::expr(c, Z3_translate(ctx_, g.guarded, c)));
-      } else if (g.kind == Given::Assert) {
-        side.s->solver.add(z3::expr(c, Z3_translate(ctx_, g.plain, c)));
+      if (g.kind == Given::Assert) {
+        z3::expr p(c, Z3_translate(ctx_, g.plain, c));
+        side.plain.emplace(g.plain.id(), p);
+        if (side.pushPop || eq(g.guarded, g.plain)) {
+          solver.add(p);
+        } else {
+          // guarded is (=> scope plain)
+          solver.add(z3::implies(z3::expr(c, Z3_translate(ctx_, g.guarded.arg(0), c)), p));
+        }
+      } else if (!side.pushPop) {
+        if (g.kind == Given::Pop) solver.add(z3::expr(c, Z3_translate(ctx_, g.guarded, c)));
       } else if (g.kind == Given::Push) {
-        side.s->solver.push();
+        solver.push();
       } else {
-        side.s->solver.pop();
+        solver.pop();
       }
     }
     z3::expr_vector av(c);
     if (!side.pushPop)
       for (unsigned i = 0; i < assumptions.size(); ++i) av.push_back(z3::expr(c, Z3_translate(ctx_, assumptions[i], c)));
     sideAssumptions.push_back(av);
-    sideFormulas.push_back(translated(ctx_, g_.cur.assertions, c));
+    z3::expr_vector fs(c);
+    for (const auto& a : g_.cur.assertions) {
+      auto it = side.plain.find(a.id());
+      fs.push_back(it != side.plain.end() ? it->second : z3::expr(c, Z3_translate(ctx_, a, c)));
+    }
+    sideFormulas.push_back(fs);
   }
   z3::expr_vector mainFormulas(ctx_);
   for (const auto& a : g_.cur.assertions) mainFormulas.push_back(a);
-  std::unique_ptr<SideSolver> fresh;
-  if (opt_.evidence) {
-    fresh = std::make_unique<SideSolver>();
-    for (const auto& a : g_.cur.assertions) fresh->solver.add(z3::expr(fresh->ctx, Z3_translate(ctx_, a, fresh->ctx)));
-  }
 
-  RaceState st;
+  auto st = std::make_shared<RaceState>();
   // solver_ first, then the side solvers, then the fresh one.
   const size_t kMain = 0, kFresh = 1 + sides_.size();
-  st.contenders.resize(kFresh + (fresh ? 1 : 0));
+  const bool withFresh = opt_.evidence;
+  st->contenders.resize(kFresh + (withFresh ? 1 : 0));
   std::vector<char> refuted(kFresh, 0);
-  st.contenders[kMain].ctx = &ctx_;
-  st.contenders[kMain].run = [&] {
+  st->contenders[kMain].ctx = &ctx_;
+  st->contenders[kMain].run = [&] {
     bool r = false;
     z3::check_result res = checkedSat(solver_, assumptions, mainFormulas, r);
     refuted[kMain] = r;
     return res;
   };
   for (size_t k = 0; k < sides_.size(); ++k) {
-    st.contenders[1 + k].ctx = &sides_[k].s->ctx;
-    st.contenders[1 + k].run = [&, k] {
+    st->contenders[1 + k].ctx = &sides_[k].s->ctx;
+    st->contenders[1 + k].run = [&, k] {
       bool r = false;
       z3::check_result res = checkedSat(sides_[k].s->solver, sideAssumptions[k], sideFormulas[k], r);
       refuted[1 + k] = r;
       return res;
     };
   }
-  if (fresh) {
-    st.contenders[kFresh].ctx = &fresh->ctx;
-    st.contenders[kFresh].run = [&] { return fresh->solver.check(); };
+  // The fresh solver is given the current assertions on its own thread while solver_
+  // runs, from the side solver that follows Z3's push and pop, which has them as they
+  // are, in the same order, and is idle until the side solvers start (they wait for
+  // this). The terms are those that a translation from the session's context would give
+  // (a translation copies the terms as they are, names and sharing too, and makes the
+  // copies in the same order), so its model is too. A race decided before the fresh
+  // solver has all its assertions stops giving them.
+  if (withFresh) {
+    st->fresh = nextFresh_.take();
+    st->source = sideFormulas[sides_[0].pushPop ? 0 : 1];
+    st->filling = true;
+    st->contenders[kFresh].ctx = &st->fresh->ctx;
+    st->contenders[kFresh].run = [s = st.get()] { return runFresh(*s); };
   }
-  std::vector<ContenderCall> calls;
-  for (size_t i = 0; i < st.contenders.size(); ++i) calls.push_back(ContenderCall{&st, i});
-  for (size_t i = 0; i < st.contenders.size(); ++i) {
-    pthread_attr_t attr;
-    if (pthread_attr_init(&attr) != 0) continue;
-    Contender& c = st.contenders[i];
-    c.started = pthread_attr_setstacksize(&attr, kSolverStackBytes) == 0 &&
-                pthread_create(&c.thread, &attr, runContender, &calls[i]) == 0;
-    pthread_attr_destroy(&attr);
-  }
-  // A contender whose thread could not start runs here, after the others have started.
-  for (size_t i = 0; i < st.contenders.size(); ++i)
-    if (!st.contenders[i].started) runContender(&calls[i]);
+  // The fresh solver goes back to be freed, once its thread has ended, on the thread
+  // that makes the one after next, whichever way the race ends.
+  struct NextFresh {
+    Session& session;
+    std::shared_ptr<RaceState> st;
+    size_t index;
+    ~NextFresh() {
+      if (!st->fresh) return;
+      session.nextFresh_.start([st = std::move(st), index = index] {
+        Contender& c = st->contenders[index];
+        std::unique_lock<std::mutex> lock(st->mutex);
+        while (c.launched && !c.finished) {
+          st->fresh->ctx.interrupt();
+          st->changed.wait_for(lock, std::chrono::milliseconds(5));
+        }
+        lock.unlock();
+        if (c.started) pthread_join(c.thread, nullptr);
+      });
+    }
+  } nextFresh{*this, st, kFresh};
 
+  // Starts a thread for each of the contenders; one whose thread could not start runs
+  // here, after the others have started.
+  auto launch = [&](const std::vector<size_t>& which) {
+    std::vector<size_t> here;
+    for (size_t i : which) {
+      Contender& c = st->contenders[i];
+      c.launched = true;
+      auto* call = new ContenderCall{st, i};
+      pthread_attr_t attr;
+      if (pthread_attr_init(&attr) == 0) {
+        c.started = pthread_attr_setstacksize(&attr, kSolverStackBytes) == 0 &&
+                    pthread_create(&c.thread, &attr, runContender, call) == 0;
+        pthread_attr_destroy(&attr);
+      }
+      if (!c.started) here.push_back(i);
+      if (!c.started) delete call;
+    }
+    for (size_t i : here) runContender(new ContenderCall{st, i});
+  };
+  std::vector<size_t> first{kMain}, later;
+  if (withFresh) first.push_back(kFresh);
+  for (size_t k = 0; k < sides_.size(); ++k) later.push_back(1 + k);
+  launch(first);
+
+  auto& cs = st->contenders;
   // The verdict, once one is known; and whether the race is over.
   auto decided = [&]() -> std::optional<z3::check_result> {
     bool allDone = true, anySat = false;
-    for (size_t i = 0; i < st.contenders.size(); ++i) {
-      const Contender& c = st.contenders[i];
+    for (size_t i = 0; i < cs.size(); ++i) {
+      const Contender& c = cs[i];
       allDone = allDone && c.finished;
       if (!c.finished) continue;
       if (c.result == z3::unsat) return z3::unsat;
       if (c.result == z3::sat) {
-        if (!fresh || i == kFresh) return z3::sat;
+        if (!withFresh || i == kFresh) return z3::sat;
         anySat = true;
       }
     }
     if (allDone) return anySat ? z3::sat : z3::unknown;
     return std::nullopt;
   };
+  // Whether an incremental solver has found a model, so that only the fresh one's is
+  // awaited.
+  auto satSeen = [&] {
+    for (size_t i = 0; i < kFresh; ++i)
+      if (cs[i].finished && cs[i].result == z3::sat) return true;
+    return false;
+  };
+  auto interrupt = [&](size_t from, size_t to) {
+    bool running = false;
+    for (size_t i = from; i < to; ++i) {
+      Contender& c = cs[i];
+      if (c.launched && !c.finished) {
+        running = true;
+        c.interrupted = true;
+        c.ctx->interrupt();
+      }
+    }
+    return running;
+  };
   std::optional<z3::check_result> verdict;
   {
-    std::unique_lock<std::mutex> lock(st.mutex);
-    st.changed.wait(lock, [&] { return (verdict = decided()).has_value(); });
-    // The losers are interrupted until they have stopped: an interrupt that comes before
-    // a check has begun is not seen by it, so it is repeated.
-    for (;;) {
-      bool running = false;
-      for (auto& c : st.contenders)
-        if (!c.finished) {
-          running = true;
-          c.interrupted = true;
-          c.ctx->interrupt();
-        }
-      if (!running) break;
-      st.changed.wait_for(lock, std::chrono::milliseconds(5));
+    std::unique_lock<std::mutex> lock(st->mutex);
+    // Most checks of a search are decided by solver_ within a few milliseconds; the
+    // side solvers join a check that takes longer, once the fresh solver has its
+    // assertions.
+    auto sidesWait = [&] { return (verdict = decided()).has_value(); };
+    if (!st->changed.wait_for(lock, kSideDelay, sidesWait)) {
+      st->changed.wait(lock, [&] { return sidesWait() || !st->filling; });
+      if (!verdict) {
+        lock.unlock();
+        launch(later);
+        lock.lock();
+      }
     }
+    // Once an incremental solver has a model, the others stop and leave the machine to
+    // the fresh one.
+    while (!(verdict = decided())) {
+      if (satSeen()) interrupt(0, kFresh);
+      st->changed.wait_for(lock, std::chrono::milliseconds(5));
+    }
+    // The losers are interrupted until they have stopped: an interrupt that comes before
+    // a check has begun is not seen by it, so it is repeated. The fresh solver is
+    // interrupted once here and is not waited for, but for its letting go of the side
+    // solver's context.
+    st->stopFilling = true;
+    if (withFresh) interrupt(kFresh, kFresh + 1);
+    while (interrupt(0, kFresh)) st->changed.wait_for(lock, std::chrono::milliseconds(5));
+    st->changed.wait(lock, [&] { return !st->filling; });
   }
-  for (auto& c : st.contenders) {
+  for (size_t i = 0; i < kFresh; ++i) {
+    Contender& c = cs[i];
     if (c.started) pthread_join(c.thread, nullptr);
     if (c.interrupted) settleInterrupt(*c.ctx);
   }
@@ -743,28 +890,29 @@ z3::check_result Session::race(const z3::expr_vector& assumptions, std::optional
   sideFormulas.clear();
   if (refuted[kMain]) renewMain();
   for (size_t k = 0; k < sides_.size(); ++k)
-    if (refuted[1 + k]) sides_[k] = Side{std::make_unique<SideSolver>(), sides_[k].pushPop, 0};
+    if (refuted[1 + k]) sides_[k].renew();
   if (*verdict == z3::unknown) {
     // No solver decided; a failure of Z3 is reported rather than taken for "unknown".
-    for (const auto& c : st.contenders)
+    std::lock_guard<std::mutex> lock(st->mutex);
+    for (const auto& c : cs)
       if (!c.failure.empty()) throw z3::exception(c.failure.c_str());
   }
   if (*verdict == z3::unsat) return z3::unsat;
   if (!opt_.evidence) return *verdict;
   // The model: the fresh solver's if it found one, else (it could not decide) that of
-  // an incremental solver that did, else whatever solver_ has for "unknown".
+  // an incremental solver that did, else whatever solver_ has for "unknown". A verdict
+  // other than "unsat" comes when the fresh solver has finished.
   try {
-    if (fresh && st.contenders[kFresh].result == z3::sat) {
-      model = translatedModel(fresh->solver, ctx_);
+    if (withFresh && cs[kFresh].result == z3::sat) {
+      model = translatedModel(st->fresh->solver, ctx_);
       return *verdict;
     }
     for (size_t i = 0; i < kFresh; ++i)
-      if (st.contenders[i].result == z3::sat && !refuted[i]) {
-        model = i == kMain ? solver_.get_model()
-                           : translatedModel(sides_[i - 1].s->solver, ctx_);
+      if (cs[i].result == z3::sat && !refuted[i]) {
+        model = i == kMain ? solver_.get_model() : translatedModel(sides_[i - 1].s->solver, ctx_);
         return *verdict;
       }
-    if (!refuted[kMain] && st.contenders[kMain].result == z3::unknown && st.contenders[kMain].failure.empty())
+    if (!refuted[kMain] && cs[kMain].result == z3::unknown && cs[kMain].failure.empty())
       model = solver_.get_model();
   } catch (const z3::exception&) {
     // an undecided check may come without a model

@@ -4,6 +4,9 @@
 // differently configured solvers, see Session::sides_), with the interactive prompt, the
 // line discipline of the output and the model printed after a check.
 #pragma once
+#include <deque>
+#include <functional>
+#include <future>
 #include <iosfwd>
 #include <memory>
 
@@ -41,6 +44,22 @@ struct SideSolver {
   SideSolver();
   z3::context ctx;
   z3::solver solver;
+};
+
+// SideSolvers made on threads of their own: creating a Z3 context takes several
+// milliseconds, which a check need not wait for when its solver was made while the
+// session did other things.
+class Prepared {
+ public:
+  // Begins making one more solver, on a thread that first runs before (which frees
+  // what is done with).
+  void start(std::function<void()> before = {});
+  // The first solver begun and not yet taken (made here if none was begun, or if no
+  // thread could be started for it).
+  std::unique_ptr<SideSolver> take();
+
+ private:
+  std::deque<std::future<std::unique_ptr<SideSolver>>> made_;
 };
 
 // What the session has given solver_, in order, for the side solver to follow: an
@@ -133,19 +152,39 @@ class Session {
   //    that depend on timing, so their models could differ from run to run, while the
   //    fresh one only depends on the assertions, and the same input gives the same model
   //    every time.
+  // solver_ and the fresh solver start at once; the side solvers join a check that has
+  // not been decided within a few milliseconds (most checks of a search are decided by
+  // solver_ alone in that time).
   // A "sat" of an incremental solver counts only if its model satisfies the current
   // assertions: one that an interrupt has left without some of what it was given is
-  // made anew from given_. The memory is that of four solvers whatever the search.
+  // made anew from given_. The memory is that of four solvers, and of the fresh solvers
+  // made ahead and not yet freed, whatever the search.
   // The side solvers follow given_ (translated into their contexts when a race starts);
   // each context is only used by one thread at a time.
   struct Side {
+    explicit Side(bool pp) : pushPop(pp) { pending.start(); }
+    SideSolver& solver() {
+      if (!s) s = pending.take();
+      return *s;
+    }
+    // Made anew from given_ (the old one freed on the thread that makes the new one).
+    void renew();
+    Prepared pending;
     std::unique_ptr<SideSolver> s;
     bool pushPop;     // Z3's own push and pop; else the indicators of solver_
     size_t seen = 0;  // entries of given_ it has been given
+    // The plain formulas of given_ in its context, by their ids in the session's: the
+    // formulas that its models are checked against are translated once, not per check.
+    std::unordered_map<unsigned, z3::expr> plain;
   };
   std::vector<Side> sides_;
   std::vector<Given> given_;
   void makeSides();
+  // The fresh solvers of the next checks, made while the session reads the commands
+  // before them: two, as the commands between two checks can take less time than making
+  // one.
+  Prepared nextFresh_;
+  static constexpr int kFreshAhead = 2;
 };
 
 // The program's main: options "-i", "-e" and an optional input file (standard input

@@ -2,6 +2,8 @@
 // interrupts leave behind must not change a later answer.
 #include <gtest/gtest.h>
 
+#include <functional>
+
 #include <sstream>
 #include <string>
 #include <vector>
@@ -68,6 +70,88 @@ TEST(SessionRace, RepeatedSearchesKeepTheirVerdicts) {
       ASSERT_EQ(session.run(src), 0) << err.str();
       EXPECT_EQ(verdicts(out.str()), want) << (evidence ? "with" : "without") << " models, run " << run;
     }
+}
+
+// The model printed after a satisfiable check comes from a solver that is given the
+// current assertions alone: a search that refuted shorter goals first prints the same
+// model as a session that checks the final assertions once, however the races before it
+// went.
+TEST(SessionRace, ModelDependsOnlyOnTheAssertions) {
+  constexpr int kAttempts = 6;
+  std::string direct = vorlax::testing_support::accountCommands("0");
+  for (int i = 0; i < kAttempts; ++i) direct += "(assert (actions all-frames " + std::to_string(i) + "))\n";
+  direct += "(push)\n(assert (= (balance acc " + std::to_string(kAttempts) + ") 40))\n(check)\n";
+  auto modelOf = [](const std::string& input) {
+    std::ostringstream out, err;
+    Session session(out, err, Options{false, true});
+    StringSource src(input);
+    EXPECT_EQ(session.run(src), 0) << err.str();
+    std::string text = out.str();
+    size_t sat = text.rfind("sat\n");
+    return sat == std::string::npos ? std::string("no model: ") + text : text.substr(sat);
+  };
+  std::string want = modelOf(direct);
+  ASSERT_NE(want.find("(= (Int_arg 2 0) "), std::string::npos) << want;
+  for (int run = 0; run < 3; ++run) EXPECT_EQ(modelOf(search(kAttempts)), want) << "run " << run;
+}
+
+// The solver that gives the printed model is filled from a side solver's context rather
+// than the session's: a term translated through another context is the term translated
+// directly, down to the ids of its nodes, sorts and declarations, for the kinds of terms
+// the session makes (enumerations, datatypes, tuples, uninterpreted sorts and functions,
+// quantifiers, if-then-else), even where the other context made other terms before.
+TEST(SessionRace, TranslationThroughAnotherContextGivesTheSameTerms) {
+  z3::context a;
+  const char* colours[] = {"red", "green"};
+  z3::func_decl_vector cs(a), ts(a);
+  z3::sort colour = a.enumeration_sort("colour", 2, colours, cs, ts);
+  const char* fields[] = {"n", "c"};
+  z3::sort fieldSorts[] = {a.int_sort(), colour};
+  z3::func_decl_vector proj(a);
+  z3::func_decl pair = a.tuple_sort("pair", 2, fields, fieldSorts, proj);
+  Z3_symbol accessor = Z3_mk_string_symbol(a, "unwrap");
+  Z3_sort accessorSort = colour;
+  unsigned accessorRef = 0;
+  Z3_constructor wrap = Z3_mk_constructor(a, Z3_mk_string_symbol(a, "wrap"), Z3_mk_string_symbol(a, "wrap?"), 1,
+                                          &accessor, &accessorSort, &accessorRef);
+  z3::sort wrapped(a, Z3_mk_datatype(a, Z3_mk_string_symbol(a, "wrapped"), 1, &wrap));
+  Z3_del_constructor(a, wrap);
+  z3::sort u = a.uninterpreted_sort("U");
+  z3::func_decl f = a.function("f", u, a.int_sort(), a.int_sort());
+  z3::func_decl g = a.function("g", a.int_sort(), pair.range());
+  z3::func_decl h = a.function("h", wrapped, a.bool_sort());
+  z3::expr o = a.constant("o", u), i = a.int_const("i"), b = a.bool_const("b"), w = a.constant("w", wrapped);
+  std::vector<z3::expr> formulas = {
+      z3::forall(i, z3::implies(i > 0, f(o, i) > proj[0](g(i)))),
+      z3::exists(i, f(o, i) == 2 * i + 1),
+      proj[1](g(1)) == cs[1](),
+      z3::implies(b, z3::ite(h(w), f(o, 3), f(o, 4)) == 7),
+      h(w) || z3::func_decl(a, Z3_get_datatype_sort_constructor(a, wrapped, 0))(cs[0]()) == w,
+  };
+  z3::context side;
+  z3::expr before = side.int_const("made_before") + 5;  // ids there differ from a's
+  std::vector<z3::expr> inSide;
+  for (const auto& e : formulas) inSide.push_back(z3::expr(side, Z3_translate(a, e, side)));
+  std::function<void(const z3::expr&, std::vector<unsigned>&)> ids = [&](const z3::expr& e, std::vector<unsigned>& v) {
+    v.push_back(e.id());
+    v.push_back(e.get_sort().id());
+    if (e.is_app()) {
+      v.push_back(e.decl().id());
+      for (unsigned k = 0; k < e.num_args(); ++k) ids(e.arg(k), v);
+    } else if (e.is_quantifier()) {
+      ids(e.body(), v);
+    }
+  };
+  z3::context direct, through;
+  for (size_t k = 0; k < formulas.size(); ++k) {
+    z3::expr d(direct, Z3_translate(a, formulas[k], direct));
+    z3::expr t(through, Z3_translate(side, inSide[k], through));
+    std::vector<unsigned> di, ti;
+    ids(d, di);
+    ids(t, ti);
+    EXPECT_EQ(di, ti) << d;
+    EXPECT_EQ(d.to_string(), t.to_string());
+  }
 }
 
 }  // namespace
