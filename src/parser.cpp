@@ -180,7 +180,31 @@ Out termParens(State& st, DE& out) {
   });
 }
 
+// Without error tracking, a term that starts with a letter: the word decides at once which
+// alternative of `term` can succeed, and a name is read as a variable first, a call only
+// when "(" follows it. The outcome and the position after it are those of the choice.
+Out wordTerm(State& st, DE& out) {
+  const char* e = st.in.cur;
+  while (e != st.end && lexer::isIdentContinue(static_cast<unsigned char>(*e))) ++e;
+  const std::string_view word(st.in.cur, static_cast<std::size_t>(e - st.in.cur));
+  if (word == "null") return termNull(st, out);
+  if (word == "True") return termTrue(st, out);
+  if (word == "False") return termFalse(st, out);
+  if (word == "Result") return termResult(st, out);
+  const parsing::Input start = st.in;
+  Out o = termVar(st, out);
+  if (o != Out::ConsumedErr) return o;  // a variable, or no name at all
+  // "(" follows the name: a call, or else the variable's failure, as the choice has it.
+  const parsing::Input afterName = st.in;
+  st.in = start;
+  o = termCall(st, out);
+  if (o != Out::EmptyErr) return o;
+  st.in = afterName;
+  return Out::ConsumedErr;
+}
+
 Out term(State& st, DE& out) {
+  if (!st.track && !st.atEnd() && lexer::isLetter(st.peek())) return wordTerm(st, out);
   return parsing::choice(st, out, termInteger, termNull, termTrue, termFalse, termResult, termCall,
                          termVar, termParens);
 }

@@ -125,6 +125,31 @@ TEST(ExprGrammar, CallsAccessesAndErrors) {
   for (const auto& c : cases) EXPECT_EQ(parse(c.input), c.want) << c.input;
 }
 
+// A parse runs untracked first and tracked only when it fails, so the two must take the same
+// decisions: the same outcome, the same position after it and the same tree, whatever the
+// untracked run skips.
+TEST(ExprGrammar, TrackedAndUntrackedRunsAgree) {
+  const char* inputs[] = {
+      "f(x)", "f (x, y) + 1", "f -- comment\n (x)", "f()", "f(1 +)", "f(x", "f(x)(y)", "x(",
+      "x", "x y", "null", "null (x)", "nullx", "True", "True(1)", "Truex", "False", "Result",
+      "Result.f", "Int", "type", "Void(1)", "f(y).g + x.f", "g(h(k(1)), null)", "not f(x) and y",
+      "- x", "a'b_c1", "f(,)", "f(x,)",
+  };
+  for (const char* in : inputs) {
+    std::string seen[2];
+    for (bool track : {false, true}) {
+      parsing::State st(in);
+      st.track = track;
+      ast::ExprP e;
+      parsing::Out o = parser::expr(st, e);
+      seen[track] = std::to_string(static_cast<int>(o)) + " at " + std::to_string(st.in.cur - in) + ":" +
+                    std::to_string(st.in.pos.line) + "." + std::to_string(st.in.pos.column) +
+                    (parsing::isOk(o) ? " " + exprText(e) : std::string());
+    }
+    EXPECT_EQ(seen[0], seen[1]) << in;
+  }
+}
+
 TEST(ExprGrammar, FieldOfNonNameIsFatalOnFirstUse) {
   // the parse succeeds; printing (or any other first use) ends with the fatal error
   for (std::string input : {"1.5", "p.f(x)", "p.Result", "p.null", "p.q.True", "a.b.(c.d)"}) {
