@@ -391,11 +391,11 @@ ExprP Builder::expr(const SExp& s) {
   // of functions.
   auto built = head.kind == SExp::Atom ? atoms_.find(head.text) : atoms_.end();
   bool knownValue = built != atoms_.end() && built->second->kind != ExprKind::BoolLit;
-  if (head.kind == SExp::Atom && !knownValue && isReservedWord(head.text)) {
+  if (head.kind == SExp::Atom && !knownValue) {
     // The forms with plain operands: keyword, form, least and greatest operand count
-    // (-1: no bound).
+    // (-1: no bound). They are most of the lists, so they are looked up first.
     struct Simple { ExprKind kind; int least, most; };
-    static const std::map<std::string, Simple> simple = {
+    static const std::unordered_map<std::string, Simple> simple = {
         {"and", {ExprKind::And, 0, -1}},     {"or", {ExprKind::Or, 0, -1}},     {"not", {ExprKind::Not, 1, 1}},
         {"=>", {ExprKind::Implies, 2, 2}},   {"=", {ExprKind::Eq, 2, 2}},       {"/=", {ExprKind::Neq, 2, 2}},
         {"<", {ExprKind::Lt, 2, 2}},         {"<=", {ExprKind::Le, 2, 2}},      {">", {ExprKind::Gt, 2, 2}},
@@ -413,6 +413,9 @@ ExprP Builder::expr(const SExp& s) {
       operands(e);
       return e;
     }
+  }
+  if (head.kind == SExp::Atom && !knownValue && isReservedWord(head.text)) {
+    const std::string& kw = head.text;
     if (kw == "forall" || kw == "exists" || kw == "lambda") {
       exactly(2, kw.c_str());
       auto e = node(kw == "forall" ? ExprKind::Forall : kw == "exists" ? ExprKind::Exists : ExprKind::Lambda);

@@ -60,14 +60,18 @@ static std::vector<Z3_ast> withoutRepeats(const std::vector<Z3_ast>& ts) {
       if (std::find(out.begin(), out.end(), t) == out.end()) out.push_back(t);
     return out;
   }
-  std::vector<std::pair<Z3_ast, size_t>> order(ts.size());  // (handle, position), by handle
-  for (size_t i = 0; i < ts.size(); ++i) order[i] = {ts[i], i};
-  std::sort(order.begin(), order.end());
-  std::vector<bool> first(ts.size(), false);
-  for (size_t i = 0; i < order.size(); ++i)
-    if (i == 0 || order[i].first != order[i - 1].first) first[order[i].second] = true;
-  for (size_t i = 0; i < ts.size(); ++i)
-    if (first[i]) out.push_back(ts[i]);
+  // Many terms: the handles seen so far in a table twice their number (open addressing).
+  int bits = 4;
+  while ((size_t{1} << bits) < 2 * ts.size()) ++bits;
+  std::vector<Z3_ast> seen(size_t{1} << bits, nullptr);
+  size_t mask = seen.size() - 1;
+  for (Z3_ast t : ts) {
+    size_t i = static_cast<size_t>((reinterpret_cast<uintptr_t>(t) * 0x9e3779b97f4a7c15ull) >> (64 - bits));
+    while (seen[i] != nullptr && seen[i] != t) i = (i + 1) & mask;
+    if (seen[i] == t) continue;
+    seen[i] = t;
+    out.push_back(t);
+  }
   return out;
 }
 
