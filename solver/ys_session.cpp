@@ -67,6 +67,10 @@ void Prepared::start(std::function<void()> before) {
   }
 }
 
+bool Prepared::ready() const {
+  return made_.empty() || made_.front().wait_for(std::chrono::seconds(0)) == std::future_status::ready;
+}
+
 std::unique_ptr<SideSolver> Prepared::take() {
   if (made_.empty()) return std::make_unique<SideSolver>();
   auto f = std::move(made_.front());
@@ -576,6 +580,7 @@ struct Contender {
   z3::check_result result = z3::unknown;
   std::string failure;  // what a z3::exception said
   bool finished = false;
+  bool inRace = true;     // it takes part in this check
   bool launched = false;  // its check was begun (on a thread or here)
   pthread_t thread{};
   bool started = false;   // on a thread of its own
@@ -637,7 +642,7 @@ z3::check_result runFresh(RaceState& st) {
       st.changed.notify_all();
     }
   };
-  {
+  if (st.source) {
     Filled end{st};
     z3::context& from = st.source->ctx();
     z3::context& to = st.fresh->ctx;
@@ -694,8 +699,17 @@ void Session::makeSides() {
 z3::check_result Session::race(const z3::expr_vector& assumptions, std::optional<z3::model>& model) {
   // Bring the side solvers up to date, on this thread: the translations read the
   // session's context, which solver_ uses once the race is on.
+  // A side solver whose context is still being made sits this check out (the first of a
+  // session, mostly).
   std::vector<z3::expr_vector> sideAssumptions, sideFormulas;
+  std::vector<char> present;
   for (auto& side : sides_) {
+    present.push_back(side.s || side.pending.ready());
+    if (!present.back()) {
+      sideAssumptions.emplace_back(ctx_);
+      sideFormulas.emplace_back(ctx_);
+      continue;
+    }
     z3::context& c = side.solver().ctx;
     z3::solver& solver = side.s->solver;
     for (; side.seen < given_.size(); ++side.seen) {
@@ -745,6 +759,10 @@ z3::check_result Session::race(const z3::expr_vector& assumptions, std::optional
     return res;
   };
   for (size_t k = 0; k < sides_.size(); ++k) {
+    if (!present[k]) {
+      st->contenders[1 + k].inRace = false;
+      continue;
+    }
     st->contenders[1 + k].ctx = &sides_[k].s->ctx;
     st->contenders[1 + k].run = [&, k] {
       bool r = false;
@@ -759,11 +777,18 @@ z3::check_result Session::race(const z3::expr_vector& assumptions, std::optional
   // this). The terms are those that a translation from the session's context would give
   // (a translation copies the terms as they are, names and sharing too, and makes the
   // copies in the same order), so its model is too. A race decided before the fresh
-  // solver has all its assertions stops giving them.
+  // solver has all its assertions stops giving them. While that side solver is still
+  // being made, the fresh one is given the assertions here, from the session's context.
   if (withFresh) {
     st->fresh = nextFresh_.take();
-    st->source = sideFormulas[sides_[0].pushPop ? 0 : 1];
-    st->filling = true;
+    const size_t source = sides_[0].pushPop ? 0 : 1;
+    if (present[source]) {
+      st->source = sideFormulas[source];
+      st->filling = true;
+    } else {
+      for (const auto& a : g_.cur.assertions)
+        st->fresh->solver.add(z3::expr(st->fresh->ctx, Z3_translate(ctx_, a, st->fresh->ctx)));
+    }
     st->contenders[kFresh].ctx = &st->fresh->ctx;
     st->contenders[kFresh].run = [s = st.get()] { return runFresh(*s); };
   }
@@ -809,7 +834,8 @@ z3::check_result Session::race(const z3::expr_vector& assumptions, std::optional
   };
   std::vector<size_t> first{kMain}, later;
   if (withFresh) first.push_back(kFresh);
-  for (size_t k = 0; k < sides_.size(); ++k) later.push_back(1 + k);
+  for (size_t k = 0; k < sides_.size(); ++k)
+    if (present[k]) later.push_back(1 + k);
   launch(first);
 
   auto& cs = st->contenders;
@@ -818,6 +844,7 @@ z3::check_result Session::race(const z3::expr_vector& assumptions, std::optional
     bool allDone = true, anySat = false;
     for (size_t i = 0; i < cs.size(); ++i) {
       const Contender& c = cs[i];
+      if (!c.inRace) continue;
       allDone = allDone && c.finished;
       if (!c.finished) continue;
       if (c.result == z3::unsat) return z3::unsat;
@@ -857,7 +884,7 @@ z3::check_result Session::race(const z3::expr_vector& assumptions, std::optional
     auto sidesWait = [&] { return (verdict = decided()).has_value(); };
     if (!st->changed.wait_for(lock, kSideDelay, sidesWait)) {
       st->changed.wait(lock, [&] { return sidesWait() || !st->filling; });
-      if (!verdict) {
+      if (!verdict && !satSeen()) {
         lock.unlock();
         launch(later);
         lock.lock();

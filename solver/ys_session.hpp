@@ -57,6 +57,8 @@ class Prepared {
   // The first solver begun and not yet taken (made here if none was begun, or if no
   // thread could be started for it).
   std::unique_ptr<SideSolver> take();
+  // Whether take() would not wait.
+  bool ready() const;
 
  private:
   std::deque<std::future<std::unique_ptr<SideSolver>>> made_;
