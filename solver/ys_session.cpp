@@ -54,16 +54,27 @@ SideSolver::SideSolver() : solver(ctx) {
   solver.set(p);
 }
 
-void Prepared::start(std::function<void()> before) {
+void Prepared::start(std::function<void()> done) {
+  // What has been freed is let go of; a thread that cannot be started frees here.
+  freeing_.erase(std::remove_if(freeing_.begin(), freeing_.end(),
+                                [](const std::future<void>& f) {
+                                  return f.wait_for(std::chrono::seconds(0)) == std::future_status::ready;
+                                }),
+                 freeing_.end());
+  if (done) {
+    try {
+      freeing_.push_back(std::async(std::launch::async, [done = std::move(done)]() mutable {
+        done();
+        done = nullptr;  // what it holds goes on this thread too
+      }));
+    } catch (const std::system_error&) {
+      done();
+    }
+  }
   try {
-    made_.push_back(std::async(std::launch::async, [before = std::move(before)]() mutable {
-      if (before) before();
-      before = nullptr;
-      return std::make_unique<SideSolver>();
-    }));
+    made_.push_back(std::async(std::launch::async, [] { return std::make_unique<SideSolver>(); }));
   } catch (const std::system_error&) {
     // no thread: take() makes it
-    if (before) before();
   }
 }
 
@@ -78,7 +89,7 @@ std::unique_ptr<SideSolver> Prepared::take() {
   return f.get();
 }
 
-void Session::Side::renew() {
+void Session::Side::renew() {  // after awaitFill
   plain.clear();  // before the context that holds them goes
   pending.start([old = std::shared_ptr<SideSolver>(std::move(s))]() mutable { old.reset(); });
   seen = 0;
@@ -109,7 +120,7 @@ void Session::addToSolvers(const z3::expr& guarded, const z3::expr& plain) {
   given_.push_back(Given{Given::Assert, guarded, plain});
 }
 
-Session::~Session() = default;
+Session::~Session() { awaitFill(); }
 
 std::string Session::lastAssertion() const { return last_ ? last_->to_string() : std::string(); }
 
@@ -689,6 +700,7 @@ z3::model translatedModel(z3::solver& s, z3::context& to) {
 }  // namespace
 
 void Session::makeSides() {
+  awaitFill();
   sides_.clear();
   for (bool pushPop : {false, true}) sides_.emplace_back(pushPop);
 }
@@ -701,6 +713,7 @@ z3::check_result Session::race(const z3::expr_vector& assumptions, std::optional
   // session's context, which solver_ uses once the race is on.
   // A side solver whose context is still being made sits this check out (the first of a
   // session, mostly).
+  awaitFill();
   std::vector<z3::expr_vector> sideAssumptions, sideFormulas;
   std::vector<char> present;
   for (auto& side : sides_) {
@@ -898,13 +911,18 @@ z3::check_result Session::race(const z3::expr_vector& assumptions, std::optional
     }
     // The losers are interrupted until they have stopped: an interrupt that comes before
     // a check has begun is not seen by it, so it is repeated. The fresh solver is
-    // interrupted once here and is not waited for, but for its letting go of the side
-    // solver's context.
+    // interrupted once here and not waited for, nor is its letting go of the side
+    // solver's context: the next use of that context waits for that (awaitFill).
     st->stopFilling = true;
     if (withFresh) interrupt(kFresh, kFresh + 1);
     while (interrupt(0, kFresh)) st->changed.wait_for(lock, std::chrono::milliseconds(5));
-    st->changed.wait(lock, [&] { return !st->filling; });
   }
+  awaitFill_ = [weak = std::weak_ptr<RaceState>(st)] {
+    if (auto st = weak.lock()) {  // else its thread has ended
+      std::unique_lock<std::mutex> lock(st->mutex);
+      st->changed.wait(lock, [&] { return !st->filling; });
+    }
+  };
   for (size_t i = 0; i < kFresh; ++i) {
     Contender& c = cs[i];
     if (c.started) pthread_join(c.thread, nullptr);
@@ -917,7 +935,10 @@ z3::check_result Session::race(const z3::expr_vector& assumptions, std::optional
   sideFormulas.clear();
   if (refuted[kMain]) renewMain();
   for (size_t k = 0; k < sides_.size(); ++k)
-    if (refuted[1 + k]) sides_[k].renew();
+    if (refuted[1 + k]) {
+      awaitFill();
+      sides_[k].renew();
+    }
   if (*verdict == z3::unknown) {
     // No solver decided; a failure of Z3 is reported rather than taken for "unknown".
     std::lock_guard<std::mutex> lock(st->mutex);

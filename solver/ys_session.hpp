@@ -51,9 +51,9 @@ struct SideSolver {
 // session did other things.
 class Prepared {
  public:
-  // Begins making one more solver, on a thread that first runs before (which frees
-  // what is done with).
-  void start(std::function<void()> before = {});
+  // Begins making one more solver; done (which frees what is done with), if given, runs
+  // on a thread of its own.
+  void start(std::function<void()> done = {});
   // The first solver begun and not yet taken (made here if none was begun, or if no
   // thread could be started for it).
   std::unique_ptr<SideSolver> take();
@@ -62,6 +62,7 @@ class Prepared {
 
  private:
   std::deque<std::future<std::unique_ptr<SideSolver>>> made_;
+  std::vector<std::future<void>> freeing_;  // the last of them may still run
 };
 
 // What the session has given solver_, in order, for the side solver to follow: an
@@ -186,6 +187,13 @@ class Session {
   // before them: two, as the commands between two checks can take less time than making
   // one.
   Prepared nextFresh_;
+  // Waits until the fresh solver of the last check no longer reads the context of the
+  // side solver that it was given its assertions from (set by race).
+  std::function<void()> awaitFill_;
+  void awaitFill() {
+    if (awaitFill_) awaitFill_();
+    awaitFill_ = nullptr;
+  }
   static constexpr int kFreshAhead = 2;
 };
 
