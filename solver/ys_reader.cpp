@@ -24,19 +24,6 @@ bool CharSource::refill() {
   return len_ > 0;
 }
 
-void CharSource::takeUntil(bool (*stop)(int), std::string& out) {
-  for (;;) {
-    if (pos_ == len_ && !refill()) return;
-    size_t from = pos_;
-    while (pos_ < len_ && !stop(static_cast<unsigned char>(buf_[pos_]))) {
-      if (buf_[pos_] == '\n') ++line_;
-      ++pos_;
-    }
-    out.append(buf_ + from, pos_ - from);
-    if (pos_ < len_) return;
-  }
-}
-
 void CharSource::record(std::string* to) {
   if (record_) record_->append(buf_ + recordFrom_, pos_ - recordFrom_);
   record_ = to;

@@ -33,8 +33,21 @@ class CharSource {
   }
   int line() const { return line_; }
   // Appends to out the characters before the first one for which stop is true (or the
-  // end of the input), and takes them.
-  void takeUntil(bool (*stop)(int), std::string& out);
+  // end of the input), and takes them. (A template, so that the test is inlined in the
+  // loop over the buffer: atoms are most of the input.)
+  template <class Stop>
+  void takeUntil(Stop stop, std::string& out) {
+    for (;;) {
+      if (pos_ == len_ && !refill()) return;
+      size_t from = pos_;
+      while (pos_ < len_ && !stop(static_cast<unsigned char>(buf_[pos_]))) {
+        if (buf_[pos_] == '\n') ++line_;
+        ++pos_;
+      }
+      out.append(buf_ + from, pos_ - from);
+      if (pos_ < len_) return;
+    }
+  }
   // From now on every character that get() takes is appended to *to, until record is
   // called again (with nullptr to stop).
   void record(std::string* to);

@@ -29,8 +29,6 @@ static z3::expr mkNum(z3::context& c, const mpq_class& q, bool isInt) {
 // handles of the C API, borrowed from terms that their caller holds, so that looking
 // costs no reference counting.
 
-static bool isTrue(const z3::expr& e) { return Z3_get_bool_value(e.ctx(), e) == Z3_L_TRUE; }
-static bool isFalse(const z3::expr& e) { return Z3_get_bool_value(e.ctx(), e) == Z3_L_FALSE; }
 
 static bool isAppOf(Z3_context c, Z3_ast a, Z3_decl_kind k) {
   return Z3_get_ast_kind(c, a) == Z3_APP_AST && Z3_get_decl_kind(c, Z3_get_app_decl(c, Z3_to_app(c, a))) == k;
@@ -85,13 +83,12 @@ z3::expr Translator::andOf(const std::vector<Z3_ast>& conjs) {
   std::vector<Z3_ast> kept;
   kept.reserve(conjs.size());
   for (Z3_ast a : conjs) {
-    Z3_lbool v = Z3_get_bool_value(ctx_, a);
-    if (v == Z3_L_TRUE) continue;
-    if (v == Z3_L_FALSE) return ctx_.bool_val(false);
+    if (isTrue(a)) continue;
+    if (isFalse(a)) return false_;
     kept.push_back(a);
   }
   kept = withoutRepeats(kept);
-  if (kept.empty()) return ctx_.bool_val(true);
+  if (kept.empty()) return true_;
   if (kept.size() == 1) return z3::expr(ctx_, kept[0]);
   Z3_ast r = Z3_mk_and(ctx_, static_cast<unsigned>(kept.size()), kept.data());
   ctx_.check_error();
@@ -104,11 +101,11 @@ z3::expr Translator::mkOr(const std::vector<z3::expr>& es) {
   std::vector<Z3_ast> ds;
   for (const auto& e : es) {
     if (isFalse(e)) continue;
-    if (isTrue(e)) return ctx_.bool_val(true);
+    if (isTrue(e)) return true_;
     ds.push_back(e);
   }
   ds = withoutRepeats(ds);
-  if (ds.empty()) return ctx_.bool_val(false);
+  if (ds.empty()) return false_;
   if (ds.size() == 1) return z3::expr(ctx_, ds[0]);
   std::vector<std::vector<Z3_ast>> parts(ds.size());
   for (size_t i = 0; i < ds.size(); ++i) conjuncts(ctx_, ds[i], parts[i]);
@@ -153,17 +150,17 @@ z3::expr Translator::mkOr(const std::vector<z3::expr>& es) {
 }
 
 z3::expr Translator::mkNot(const z3::expr& a) {
-  if (isTrue(a)) return ctx_.bool_val(false);
-  if (isFalse(a)) return ctx_.bool_val(true);
+  if (isTrue(a)) return false_;
+  if (isFalse(a)) return true_;
   if (isNot(a)) return a.arg(0);
   return !a;
 }
 
 z3::expr Translator::mkImplies(const z3::expr& a, const z3::expr& b) {
   if (isTrue(a)) return b;
-  if (isFalse(a) || isTrue(b)) return ctx_.bool_val(true);
+  if (isFalse(a) || isTrue(b)) return true_;
   if (isFalse(b)) return mkNot(a);
-  if (z3::eq(a, b)) return ctx_.bool_val(true);
+  if (z3::eq(a, b)) return true_;
   return z3::implies(a, b);
 }
 
@@ -205,10 +202,10 @@ z3::expr Translator::mkEq(const z3::expr& a0, const z3::expr& b0) {
   bool same = Z3_get_sort(ctx_, b0) == static_cast<Z3_sort>(s);
   if (!same) s = joinSort(s, b0.get_sort());
   z3::expr a = same ? a0 : coerce(a0, s), b = same ? b0 : coerce(b0, s);
-  if (z3::eq(a, b)) return ctx_.bool_val(true);
+  if (z3::eq(a, b)) return true_;
   if (Z3_is_numeral_ast(ctx_, a) && Z3_is_numeral_ast(ctx_, b)) {
     mpq_class x, y;
-    if (numeralValue(a, x) && numeralValue(b, y)) return ctx_.bool_val(x == y);
+    if (numeralValue(a, x) && numeralValue(b, y)) return boolVal(x == y);
   }
   if (s.is_bool()) {
     if (isTrue(a)) return b;
@@ -221,7 +218,7 @@ z3::expr Translator::mkEq(const z3::expr& a0, const z3::expr& b0) {
     auto ma = g_.declMeta.find(Z3_get_func_decl_id(ctx_, ha));
     auto mb = g_.declMeta.find(Z3_get_func_decl_id(ctx_, hb));
     if (ma != g_.declMeta.end() && mb != g_.declMeta.end()) {
-      if (ha != hb) return ctx_.bool_val(false);
+      if (ha != hb) return false_;
       std::vector<z3::expr> parts;
       for (unsigned i = 0; i < a.num_args(); ++i) parts.push_back(mkEq(a.arg(i), b.arg(i)));
       return mkAnd(parts);
@@ -285,8 +282,8 @@ z3::expr Translator::typeConstraint(const Type& t, const z3::expr& x) {
     std::vector<z3::expr> parts;
     mpq_class v;
     bool known = numeralValue(x, v);
-    if (t.lo) parts.push_back(known ? ctx_.bool_val(v >= *t.lo) : x >= ctx_.int_val(t.lo->get_str().c_str()));
-    if (t.hi) parts.push_back(known ? ctx_.bool_val(v <= *t.hi) : x <= ctx_.int_val(t.hi->get_str().c_str()));
+    if (t.lo) parts.push_back(known ? boolVal(v >= *t.lo) : x >= ctx_.int_val(t.lo->get_str().c_str()));
+    if (t.hi) parts.push_back(known ? boolVal(v <= *t.hi) : x <= ctx_.int_val(t.hi->get_str().c_str()));
     return mkAnd(parts);
   }
   if (t.kind == TypeKind::Subtype) {
@@ -295,11 +292,11 @@ z3::expr Translator::typeConstraint(const Type& t, const z3::expr& x) {
     Val p = eval(*t.pred, env);
     return mkAnd({base, *p.term});
   }
-  return ctx_.bool_val(true);
+  return true_;
 }
 
 z3::expr Translator::valueConstraint(const Type& t, const Val& v) {
-  if (!constrained(t)) return ctx_.bool_val(true);
+  if (!constrained(t)) return true_;
   if (v.term) return typeConstraint(t, *v.term);
   const Type& f = baseOf(t);
   std::vector<TypeP> params(f.elems.begin(), f.elems.end() - 1);
@@ -328,8 +325,8 @@ std::vector<z3::expr> Translator::enumerate(const Type& t) {
   };
   switch (t.kind) {
     case TypeKind::Bool:
-      out.push_back(ctx_.bool_val(false));
-      out.push_back(ctx_.bool_val(true));
+      out.push_back(false_);
+      out.push_back(true_);
       break;
     case TypeKind::Scalar:
       for (const auto& d : t.ctorDecls) out.push_back(d());
@@ -376,7 +373,7 @@ z3::expr Translator::quantify(bool forall, const std::vector<TypeP>& types, cons
     std::vector<std::vector<z3::expr>> doms;
     for (const auto& t : types) doms.push_back(enumerate(*t));
     for (const auto& d : doms)
-      if (d.empty()) return ctx_.bool_val(forall);
+      if (d.empty()) return boolVal(forall);
     std::vector<size_t> ix(types.size(), 0);
     std::vector<z3::expr> parts;
     for (;;) {
@@ -610,7 +607,7 @@ Val Translator::apply(const Val& fv, const std::vector<Val>& args) {
         return Val{t.accessors[s.ctor][s.field](x), nullptr};
       }
       long k = ctorIndex(t, x);
-      if (k >= 0) return Val{ctx_.bool_val(k == static_cast<long>(s.ctor)), nullptr};
+      if (k >= 0) return Val{boolVal(k == static_cast<long>(s.ctor)), nullptr};
       return Val{t.testers[s.ctor](x), nullptr};
     }
     case FunVal::Update: {
@@ -647,10 +644,10 @@ Val Translator::evalCompare(const Expr& e, const EnvP& env) {
   mpq_class x, y;
   bool folded = Z3_is_numeral_ast(ctx_, a) && Z3_is_numeral_ast(ctx_, b) && numeralValue(a, x) && numeralValue(b, y);
   switch (e.kind) {
-    case ExprKind::Lt: return Val{folded ? ctx_.bool_val(x < y) : a < b, nullptr};
-    case ExprKind::Le: return Val{folded ? ctx_.bool_val(x <= y) : a <= b, nullptr};
-    case ExprKind::Gt: return Val{folded ? ctx_.bool_val(x > y) : a > b, nullptr};
-    default: return Val{folded ? ctx_.bool_val(x >= y) : a >= b, nullptr};
+    case ExprKind::Lt: return Val{folded ? boolVal(x < y) : a < b, nullptr};
+    case ExprKind::Le: return Val{folded ? boolVal(x <= y) : a <= b, nullptr};
+    case ExprKind::Gt: return Val{folded ? boolVal(x > y) : a > b, nullptr};
+    default: return Val{folded ? boolVal(x >= y) : a >= b, nullptr};
   }
 }
 
@@ -732,7 +729,7 @@ Val Translator::eval(const Expr& e, const EnvP& env) {
       for (const Env* p = env.get(); p; p = p->next.get())
         if (p->name == e.name) return p->val;
       return global(e.name);
-    case ExprKind::BoolLit: return Val{ctx_.bool_val(e.boolVal), nullptr};
+    case ExprKind::BoolLit: return Val{boolVal(e.boolVal), nullptr};
     case ExprKind::NumLit: return Val{mkNum(ctx_, *e.num, e.isInt), nullptr};
     case ExprKind::App: {
       Val f = eval(*e.args[0], env);
@@ -756,7 +753,7 @@ Val Translator::eval(const Expr& e, const EnvP& env) {
     case ExprKind::Not: return Val{mkNot(*eval(*e.args[0], env).term), nullptr};
     case ExprKind::Implies: {
       z3::expr a = *eval(*e.args[0], env).term;
-      if (isFalse(a)) return Val{ctx_.bool_val(true), nullptr};
+      if (isFalse(a)) return Val{true_, nullptr};
       return Val{mkImplies(a, *eval(*e.args[1], env).term), nullptr};
     }
     case ExprKind::Eq:

@@ -88,7 +88,7 @@ class ApplyMemo {
 
 class Translator {
  public:
-  explicit Translator(Globals& g) : g_(g), ctx_(g.ctx) {}
+  explicit Translator(Globals& g) : g_(g), ctx_(g.ctx), true_(ctx_.bool_val(true)), false_(ctx_.bool_val(false)) {}
 
   // A closed formula.
   z3::expr formula(const Expr& e);
@@ -141,6 +141,12 @@ class Translator {
 
   Globals& g_;
   z3::context& ctx_;
+  // The two truth values. Each is one term of its context, so a term is true (false) when
+  // it is the same term: told without asking Z3.
+  z3::expr true_, false_;
+  bool isTrue(Z3_ast a) const { return a == static_cast<Z3_ast>(true_); }
+  bool isFalse(Z3_ast a) const { return a == static_cast<Z3_ast>(false_); }
+  z3::expr boolVal(bool b) const { return b ? true_ : false_; }
   // The memoised applications of closures.
   ApplyMemo memo_;
   // The values of global names as evaluated since the last clearMemo (a symbol's meaning
