@@ -6,6 +6,7 @@
 // character when they do not track.
 #include "math/smt/yices/parser.hpp"
 
+#include <algorithm>
 #include <array>
 #include <atomic>
 #include <cstddef>
@@ -1344,8 +1345,10 @@ class DirectReader {
   bool expressions(std::vector<ExpYP>& out) {
     if (leadingSpace()) return false;
     // A model holds one equation per line: room for them all at once, rather than for
-    // each doubling of the list and the move of all before it.
-    out.reserve(lineEnds(p_, end_) + 1);
+    // each doubling of the list and the move of all before it. An equation takes at least
+    // eight bytes, so blank lines never make the room larger than twice the text.
+    const auto bytes = static_cast<std::size_t>(end_ - p_);
+    out.reserve(std::min(lineEnds(p_, end_), bytes / 8) + 1);
     while (starts()) {
       ExpYP e;
       if (!expression(e)) return false;
