@@ -36,15 +36,16 @@ static bool isAppOf(Z3_context c, Z3_ast a, Z3_decl_kind k) {
 
 static bool isNot(const z3::expr& e) { return isAppOf(e.ctx(), e, Z3_OP_NOT); }
 
-// The conjuncts of a formula, nested conjunctions flattened.
+// The conjuncts of a formula. Every conjunction in these terms is made by andOf, from
+// conjuncts that are no conjunctions themselves, so one level holds them all.
 static void conjuncts(Z3_context c, Z3_ast e, std::vector<Z3_ast>& out) {
-  if (isAppOf(c, e, Z3_OP_AND)) {
-    Z3_app app = Z3_to_app(c, e);
-    unsigned n = Z3_get_app_num_args(c, app);
-    for (unsigned i = 0; i < n; ++i) conjuncts(c, Z3_get_app_arg(c, app, i), out);
-  } else {
+  if (!isAppOf(c, e, Z3_OP_AND)) {
     out.push_back(e);
+    return;
   }
+  Z3_app app = Z3_to_app(c, e);
+  unsigned n = Z3_get_app_num_args(c, app);
+  for (unsigned i = 0; i < n; ++i) out.push_back(Z3_get_app_arg(c, app, i));
 }
 
 // The terms without repetitions, each where it first occurs. A handle stands for one
