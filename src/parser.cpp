@@ -78,10 +78,17 @@ template <class Node>
   return DE{ast::mk(std::move(node)), d};
 }
 
-// The leaves made so far while a SharedLeaves lives on this thread.
+// The leaves made so far while a SharedLeaves lives on this thread, and the fields of
+// variables ("a.f"), which recur as often.
 struct Leaves {
+  struct PairHash {
+    std::size_t operator()(const std::pair<const void*, const void*>& p) const {
+      return std::hash<const void*>{}(p.first) * 31 + std::hash<const void*>{}(p.second);
+    }
+  };
   std::unordered_map<const void*, ast::ExprP> vars;  // by Name::id()
   std::unordered_map<std::int32_t, ast::ExprP> ints;
+  std::unordered_map<std::pair<const void*, const void*>, ast::ExprP, PairHash> fields;  // by both ids
 };
 thread_local std::unique_ptr<Leaves> tLeaves;
 thread_local int tLeafScopes = 0;
@@ -99,6 +106,16 @@ DE varLeaf(ast::Name name) {
 }
 
 DE intLeaf(std::int32_t v) { return leaf(tLeaves ? &tLeaves->ints : nullptr, v, ast::LitInt{v}); }
+
+// "left . right": while leaves are shared, the field of a variable is one node as well.
+ast::ExprP access(ast::ExprP left, ast::ExprP right) {
+  const ast::Var* object = left->as<ast::Var>();
+  const ast::Var* field = right->as<ast::Var>();
+  if (!tLeaves || !object || !field) return dotBinary(std::move(left), std::move(right));
+  ast::ExprP& e = tLeaves->fields[{object->name.id(), field->name.id()}];
+  if (!e) e = dotBinary(std::move(left), std::move(right));
+  return e;
+}
 
 
 Out exprD(State& st, DE& out);
@@ -289,7 +306,7 @@ Out chooseOp(State& st, const Ops& ops, std::size_t& which) {
   int d = std::max(x.depth, y.depth);
   if (op.kind == Infix::Dot) {
     if (d + 1 > kMaxTreeDepth) tooDeep();
-    return DE{dotBinary(std::move(x.e), std::move(y.e)), d + 1};
+    return DE{access(std::move(x.e), std::move(y.e)), d + 1};
   }
   return build(st, ast::BinOpExpr{op.op, std::move(x.e), std::move(y.e)}, d);
 }

@@ -137,6 +137,22 @@ TEST(SharedLeaves, RecurringVariablesAndIntegersAreOneNode) {
     const auto& ys = binary(binary(e2).right);
     EXPECT_TRUE(ys.left == binary(ys.right).left);
     EXPECT_TRUE(parseExpr("x") == sum1.left);
+    // Fields of variables are shared; fields of anything else, and other fields, are not.
+    ast::ExprP e3 = parseExpr("(a.f = a.f and g(a).f = g(a).f) and (a.h = a.f.k and a.f.k = x)");
+    EXPECT_EQ(ast::showExpr(*e3),
+              "(((a.f) RelOp Eq notype (a.f)) And ((g(a).f) RelOp Eq notype (g(a).f))) And "
+              "(((a.h) RelOp Eq notype (a.f.k)) And ((a.f.k) RelOp Eq notype (x)))");
+    const auto& left = binary(binary(e3).left);
+    const auto& right = binary(binary(e3).right);
+    const auto& af = binary(left.left);
+    const auto& call = binary(left.right);
+    const auto& ah = binary(right.left);
+    const auto& chain = binary(right.right);
+    EXPECT_TRUE(af.left == af.right);
+    EXPECT_FALSE(call.left == call.right);
+    EXPECT_FALSE(ah.left == af.left);
+    EXPECT_TRUE(ah.right->as<ast::Access>()->object == af.left);  // a.f inside a.f.k
+    EXPECT_TRUE(chain.right == sum1.left);                         // x
   }
   ast::ExprP e = parseExpr("x = x");
   EXPECT_FALSE(binary(e).left == binary(e).right);
@@ -153,6 +169,11 @@ TEST(SharedLeaves, ADomainAndAGoalShareWithinTheirOwnFile) {
   const ast::ExprP& a1 = req.left->as<ast::Access>()->object;
   const ast::ExprP& a2 = ens.left->as<ast::Access>()->object;
   EXPECT_TRUE(a1 == a2);
+  // The field of a variable is shared too, under old as well.
+  EXPECT_TRUE(req.left == ens.left);
+  const auto* oldNode = binary(ens.right).left->as<ast::UnOpExpr>();
+  ASSERT_NE(oldNode, nullptr);
+  EXPECT_TRUE(oldNode->operand == ens.left);
   EXPECT_TRUE(req.right == binary(ens.right).right);  // 1
   auto g = parseSerialGoal("s", "x : S\nx.k = 1\n@ 2\n-> x.k = 2\n");
   ASSERT_TRUE(g.ok);
