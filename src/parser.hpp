@@ -39,9 +39,9 @@ Out classType(State& st, Type& out);
 
 // ---- expressions ----
 // While one lives, the expressions parsed on this thread share their recurring leaves: each
-// variable and each integer is one node however often it occurs. (A tree is immutable, so
-// nothing can tell a shared leaf from a copy; a file of contracts names the same few
-// variables over and over.)
+// variable, each integer and each field of a variable ("a.f") is one node however often it
+// occurs. (A tree is immutable, so nothing can tell a shared node from a copy; a file of
+// contracts names the same few variables and fields over and over.)
 class SharedLeaves {
  public:
   SharedLeaves();
