@@ -14,8 +14,9 @@
 //                 session and ending it are timed apart (setup_ms, teardown_ms): the
 //                 solver program does them once per run, whatever its input.
 //   BM_Program    the built vorlax-solver run on the text as a file: the whole process,
-//                 with its start and its end, wall time (maxrss_MB: its largest resident
-//                 size, from wait4).
+//                 with its start and its end, wall time. (No resident size: the one that
+//                 wait4 reports for a child includes that of this process, where the child
+//                 was started.)
 //   BM_ProgramReference  the same with another vorlax-solver binary given by
 //                 VORLAX_SOLVER_REFERENCE_BIN (say, a build of an earlier commit), run side
 //                 by side on the same file.
@@ -217,7 +218,6 @@ void measureProgram(benchmark::State& state, const std::string& solver) {
   const std::string* in = input(state);
   if (!in) return;
   const std::string& file = inputFile(state, *in);
-  double rss = 0;
   for (auto _ : state) {
     std::string bin = solver, arg = file;
     std::vector<char*> argv{bin.data(), arg.data(), nullptr};
@@ -229,19 +229,16 @@ void measureProgram(benchmark::State& state, const std::string& solver) {
     int rc = posix_spawn(&pid, bin.c_str(), &fa, nullptr, argv.data(), environ);
     posix_spawn_file_actions_destroy(&fa);
     int status = 0;
-    struct rusage ru {};
     if (rc == 0)
-      while (wait4(pid, &status, 0, &ru) < 0) {
+      while (waitpid(pid, &status, 0) < 0) {
       }
     state.SetIterationTime(std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count());
     if (rc != 0 || !WIFEXITED(status) || WEXITSTATUS(status) != 0) {
       state.SkipWithError(("the solver program failed: " + solver).c_str());
       return;
     }
-    rss = std::max(rss, static_cast<double>(ru.ru_maxrss) / 1e3);
   }
   rateCounters(state, *in);
-  state.counters["maxrss_MB"] = rss;
 }
 
 void BM_Program(benchmark::State& state) { measureProgram(state, VORLAX_SOLVER_BIN); }
