@@ -24,6 +24,7 @@
 // After the runs a table gives per domain each contender's total and slowest attempt and
 // the ratios vorlax / best reference, solver / best reference and vorlax / best from
 // scratch; where every reference was capped, the ratio is a bound ("<=").
+// The table comes after the load average of the machine before and after the runs.
 //
 // The default run is kept to a few minutes: each contender stops at 12 s per domain. With
 // VORLAX_BENCH_HEAVY=1 the cap is 300 s and the account domain with twelve calls runs too,
@@ -565,7 +566,17 @@ void BM_Solver(benchmark::State& state, const Domain* d) {
   if (r.ok || r.capped) report(state, *d, "solver", r);
 }
 
-void summary() {
+// The load average of the last minute ("?" where the system does not tell it): the
+// machine is shared, and the figures are read beside it.
+std::string loadAverage() {
+  std::ifstream in("/proc/loadavg");
+  std::string first;
+  return in >> first ? first : std::string("?");
+}
+
+void summary(const std::string& loadBefore) {
+  std::printf("\nload average (1 min): %s before the runs, %s after them\n", loadBefore.c_str(),
+              loadAverage().c_str());
   std::printf("\n%-10s %-24s %10s %12s %9s\n", "domain", "contender", "total_s", "slowest_s", "attempts");
   for (const auto& d : domains()) {
     auto it = results().find(d.name);
@@ -611,6 +622,7 @@ void summary() {
 }  // namespace
 
 int main(int argc, char** argv) {
+  const std::string loadBefore = loadAverage();
   benchmark::Initialize(&argc, argv);
   if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
   for (const auto& d : domains()) {
@@ -637,7 +649,7 @@ int main(int argc, char** argv) {
   }
   benchmark::RunSpecifiedBenchmarks();
   benchmark::Shutdown();
-  summary();
+  summary(loadBefore);
   std::error_code ec;
   fs::remove_all(fs::temp_directory_path() / ("vorlax_reference_bench_" + std::to_string(getpid())), ec);
   return 0;
