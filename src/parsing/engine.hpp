@@ -194,7 +194,7 @@ class Seq {
     return (*this)(std::forward<P>(p), v);
   }
   // Records the outcome of a step that the caller ran itself.
-  bool step(Out o) {
+  [[gnu::always_inline]] bool step(Out o) {
     if (o == Out::ConsumedOk || o == Out::ConsumedErr) {
       consumed_ = true;
       if (st_.track) pending_ = std::move(st_.err);
