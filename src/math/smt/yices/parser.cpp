@@ -6,6 +6,8 @@
 // character when they do not track.
 #include "math/smt/yices/parser.hpp"
 
+#include <sys/mman.h>
+
 #include <algorithm>
 #include <array>
 #include <atomic>
@@ -1167,6 +1169,11 @@ class BlockPool {
     }
     void* b = std::aligned_alloc(kBlockBytes, kBlockBytes);
     if (!b) throw std::bad_alloc();
+#ifdef MADV_POPULATE_WRITE
+    // Fresh pages of the block faulted in by one call rather than by a fault each as the
+    // nodes are written; a kernel without it refuses, and the faults come one by one.
+    madvise(b, kBlockBytes, MADV_POPULATE_WRITE);
+#endif
     return b;
   }
   void give(void* b) noexcept {
