@@ -8,7 +8,8 @@
 
 namespace vorlax {
 
-// The count of a node; copying a node starts a fresh count.
+// The count of a node; copying a node starts a fresh count. It is as wide as a pointer, so
+// that no number of owners can wrap it around (the node is no larger for it).
 class Counted {
  public:
   Counted() = default;
@@ -18,7 +19,7 @@ class Counted {
  private:
   template <class T>
   friend class NodeRef;
-  mutable std::uint32_t refs_ = 0;
+  mutable std::uint64_t refs_ = 0;
 };
 
 template <class T>
