@@ -15,7 +15,10 @@
 //                 implied by a literal of its own that the check assumes (check-sat-assuming)
 //                 and that is asserted false afterwards;
 //   z3_scratch_*  a new context for every attempt, which asserts the steps up to that
-//                 attempt and its goal and checks once.
+//                 attempt and its goal and checks once;
+//   z3_cli_*      the questions of z3_assume_* given over pipes to the z3 command-line
+//                 program, when one is installed: like vorlax-solver it pays for starting a
+//                 process and loading Z3, which the references inside this process do not.
 // The references run with Z3's default options (arithmetic solver 6, relevancy 2), with
 // the simplex arithmetic solver (arith2: smt.arith.solver=2), and without relevancy
 // filtering (rel0: smt.relevancy=0).
@@ -442,6 +445,60 @@ using vorlax_bench::finish;
 using vorlax_bench::sendAll;
 using vorlax_bench::start;
 
+// The z3 program on the PATH; "" when there is none.
+std::string z3Program() {
+  const char* path = std::getenv("PATH");
+  std::istringstream dirs(path ? path : "");
+  for (std::string dir; std::getline(dirs, dir, ':');) {
+    fs::path p = fs::path(dir.empty() ? "." : dir) / "z3";
+    if (access(p.c_str(), X_OK) == 0 && !fs::is_directory(p)) return p.string();
+  }
+  return "";
+}
+
+std::string readAnswer(int fd, std::string& pending, double seconds);
+const char* const kBegin = "_![<[BEGIN_OUTPUT]>]!_";
+const char* const kEnd = "_![<[END_OUTPUT]>]!_";
+
+// The questions of BM_Z3Incremental with assumptions, asked of the z3 program over pipes.
+void BM_Z3Program(benchmark::State& state, const Domain* d, std::string arith, std::string relevancy,
+                  std::string who) {
+  const std::string z3 = z3Program();
+  if (z3.empty()) {
+    state.SkipWithError("not run: no z3 program on the PATH (the Debian package z3)");
+    return;
+  }
+  const std::string markers[] = {std::string("(echo \"") + kBegin + "\")\n",
+                                 std::string("(echo \"") + kEnd + "\")\n"};
+  Result r;
+  for (auto _ : state) {
+    r = Result();
+    auto t0 = Clock::now();
+    Child c = start(z3.c_str(), {"-in"});
+    std::string pending;
+    bool ok = c.pid > 0 && sendAll(c.in, optionsText(arith, relevancy, d->cap) + smtDomain(*d));
+    for (long i = 0; ok && i < d->bound; ++i) {
+      auto a0 = Clock::now();
+      double left = d->cap - std::chrono::duration<double>(Clock::now() - t0).count();
+      std::string g = "goal_" + std::to_string(i + 1);
+      ok = sendAll(c.in, smtStep(*d, i) + "(set-option :timeout " +
+                             std::to_string(static_cast<long>(1000 * std::max(0.1, left))) + ")\n(declare-const " + g +
+                             " Bool)\n(assert (=> " + g + " " + subst(d->goal, i + 1) + "))\n" + markers[0] +
+                             "(check-sat-assuming (" + g + "))\n" + markers[1]);
+      std::string v = ok ? readAnswer(c.out, pending, left) : "eof";
+      if (v == "timeout") kill(c.pid, SIGKILL);  // stopped at the cap
+      r.slowest = std::max(r.slowest, std::chrono::duration<double>(Clock::now() - a0).count());
+      ok = expected(state, *d, i, v, r);
+      if (!ok || v == "sat") break;
+      ok = sendAll(c.in, "(assert (not " + g + "))\n");
+    }
+    finish(c);
+    r.total = std::chrono::duration<double>(Clock::now() - t0).count();
+    r.ok = ok;
+  }
+  if (r.ok || r.capped) report(state, *d, who, r);
+}
+
 fs::path workDir(const Domain& d) {
   fs::path dir = fs::temp_directory_path() / ("vorlax_reference_bench_" + std::to_string(getpid())) / d.name;
   fs::create_directories(dir);
@@ -511,8 +568,8 @@ std::string readAnswer(int fd, std::string& pending, double seconds) {
     while ((nl = pending.find('\n')) != std::string::npos) {
       std::string l = pending.substr(0, nl);
       pending.erase(0, nl + 1);
-      if (l == "_![<[END_OUTPUT]>]!_") return verdict;
-      if (l == "_![<[BEGIN_OUTPUT]>]!_") {
+      if (l == kEnd) return verdict;
+      if (l == kBegin) {
         begun = true;
         continue;
       }
@@ -646,6 +703,10 @@ int main(int argc, char** argv) {
                                      "z3_scratch_default"));
     reg(benchmark::RegisterBenchmark(("z3_scratch_arith2/" + d.name).c_str(), BM_Z3Scratch, p, "2", "2",
                                      "z3_scratch_arith2"));
+    for (const auto& o : {Options{"z3_cli_arith2", true, "2", "2"},
+                          Options{"z3_cli_arith2_rel0", true, "2", "0"}})
+      reg(benchmark::RegisterBenchmark((std::string(o.name) + "/" + d.name).c_str(), BM_Z3Program, p, o.arith,
+                                       o.relevancy, o.name));
   }
   benchmark::RunSpecifiedBenchmarks();
   benchmark::Shutdown();
