@@ -52,6 +52,10 @@ SideSolver::SideSolver() : solver(ctx) {
   z3::params p(ctx);
   p.set("smt.arith.solver", 2u);
   solver.set(p);
+  // Z3 builds the solver proper (its SMT kernel and theories, a few milliseconds) when
+  // the solver is first used; a question that changes nothing has that done here, on
+  // the thread that makes the solver, rather than at its first assertion.
+  Z3_solver_get_num_scopes(ctx, solver);
 }
 
 void Prepared::start(std::function<void()> done) {
