@@ -19,6 +19,9 @@
 //   z3_cli_*      the questions of z3_assume_* given over pipes to the z3 command-line
 //                 program, when one is installed: like vorlax-solver it pays for starting a
 //                 process and loading Z3, which the references inside this process do not.
+//   seeds         the best reference of the domain run again with Z3's random seeds 1 to 4
+//                 (where it took at most 30 s): the seed decides among equal choices in
+//                 Z3's search, and the spread shows how far one figure is a lucky draw.
 // The references run with Z3's default options (arithmetic solver 6, relevancy 2), with
 // the simplex arithmetic solver (arith2: smt.arith.solver=2), and without relevancy
 // filtering (rel0: smt.relevancy=0).
@@ -27,6 +30,8 @@
 // After the runs a table gives per domain each contender's total and slowest attempt and
 // the ratios vorlax / best reference, solver / best reference and vorlax / best from
 // scratch; where every reference was capped, the ratio is a bound ("<=").
+// Below them come the totals of the best reference with seeds 0 to 4 and vorlax against
+// their median.
 // The table comes after the load average of the machine before and after the runs.
 //
 // The default run is kept to a few minutes: each contender stops at 12 s per domain. With
@@ -351,13 +356,23 @@ std::string verdictOf(const std::string& out) {
   return last;
 }
 
-std::string optionsText(const std::string& arith, const std::string& relevancy, double timeoutSeconds) {
-  return "(set-option :smt.arith.solver " + arith + ")\n(set-option :smt.relevancy " + relevancy +
-         ")\n(set-option :timeout " + std::to_string(static_cast<long>(1000 * std::max(0.1, timeoutSeconds))) + ")\n";
+// How a reference asks Z3: in one context (push/pop or assumptions), from scratch, or
+// through the z3 program; with which options and random seed.
+struct Config {
+  enum Kind { Incremental, Scratch, Program } kind;
+  bool assume;
+  std::string arith, relevancy;
+};
+
+std::string optionsText(const Config& c, double timeoutSeconds, int seed) {
+  return "(set-option :smt.arith.solver " + c.arith + ")\n(set-option :smt.relevancy " + c.relevancy +
+         ")\n(set-option :timeout " + std::to_string(static_cast<long>(1000 * std::max(0.1, timeoutSeconds))) +
+         ")\n" + (seed ? "(set-option :smt.random_seed " + std::to_string(seed) + ")\n" : std::string());
 }
 
-// Checks the verdict of attempt i against the domain; false (and an error) if it differs.
-bool expected(benchmark::State& state, const Domain& d, long i, const std::string& verdict, Result& r) {
+// Checks the verdict of attempt i against the domain; false if it differs (with the
+// error unless the attempt was stopped at the cap).
+bool expected(std::string& error, const Domain& d, long i, const std::string& verdict, Result& r) {
   std::string want = d.plan == i + 1 ? "sat" : "unsat";
   if (verdict == want) {
     r.answered = i + 1;
@@ -367,74 +382,97 @@ bool expected(benchmark::State& state, const Domain& d, long i, const std::strin
     r.capped = true;
     return false;
   }
-  state.SkipWithError((d.name + ": attempt " + std::to_string(i) + " answered " + verdict + ", expected " + want).c_str());
+  error = d.name + ": attempt " + std::to_string(i) + " answered " + verdict + ", expected " + want;
   return false;
 }
 
 // One context for the whole search; the goal of an attempt between push and pop, or
 // (assume) under a literal that the check assumes and that is then asserted false.
-void BM_Z3Incremental(benchmark::State& state, const Domain* d, bool assume, std::string arith,
-                      std::string relevancy, std::string who) {
+Result runIncremental(const Domain& d, const Config& c, int seed, std::string& error) {
   Result r;
-  for (auto _ : state) {
-    r = Result();
-    Z3_global_param_reset_all();
-    auto t0 = Clock::now();
-    Z3Run z(optionsText(arith, relevancy, d->cap));
-    z.eval(smtDomain(*d));
-    r.ok = true;
-    for (long i = 0; i < d->bound; ++i) {
-      double left = d->cap - std::chrono::duration<double>(Clock::now() - t0).count();
-      auto a0 = Clock::now();
-      std::string timeout =
-          "(set-option :timeout " + std::to_string(static_cast<long>(1000 * std::max(0.1, left))) + ")\n";
-      std::string g = "goal_" + std::to_string(i + 1), goal = subst(d->goal, i + 1);
-      std::string v = verdictOf(z.eval(
-          smtStep(*d, i) + timeout +
-          (assume ? "(declare-const " + g + " Bool)\n(assert (=> " + g + " " + goal + "))\n(check-sat-assuming (" + g + "))\n"
-                  : "(push)\n(assert " + goal + ")\n(check-sat)\n")));
-      r.slowest = std::max(r.slowest, std::chrono::duration<double>(Clock::now() - a0).count());
-      if (!expected(state, *d, i, v, r)) {
-        r.ok = false;
-        break;
-      }
-      if (v == "sat") break;
-      z.eval(assume ? "(assert (not " + g + "))\n" : "(pop)\n");
-    }
-    r.total = std::chrono::duration<double>(Clock::now() - t0).count();
-  }
   Z3_global_param_reset_all();
-  if (r.ok || r.capped) report(state, *d, who, r);
+  auto t0 = Clock::now();
+  Z3Run z(optionsText(c, d.cap, seed));
+  z.eval(smtDomain(d));
+  r.ok = true;
+  for (long i = 0; i < d.bound; ++i) {
+    double left = d.cap - std::chrono::duration<double>(Clock::now() - t0).count();
+    auto a0 = Clock::now();
+    std::string timeout =
+        "(set-option :timeout " + std::to_string(static_cast<long>(1000 * std::max(0.1, left))) + ")\n";
+    std::string g = "goal_" + std::to_string(i + 1), goal = subst(d.goal, i + 1);
+    std::string v = verdictOf(z.eval(
+        smtStep(d, i) + timeout +
+        (c.assume ? "(declare-const " + g + " Bool)\n(assert (=> " + g + " " + goal + "))\n(check-sat-assuming (" + g + "))\n"
+                  : "(push)\n(assert " + goal + ")\n(check-sat)\n")));
+    r.slowest = std::max(r.slowest, std::chrono::duration<double>(Clock::now() - a0).count());
+    if (!expected(error, d, i, v, r)) {
+      r.ok = false;
+      break;
+    }
+    if (v == "sat") break;
+    z.eval(c.assume ? "(assert (not " + g + "))\n" : "(pop)\n");
+  }
+  r.total = std::chrono::duration<double>(Clock::now() - t0).count();
+  Z3_global_param_reset_all();
+  return r;
 }
 
-void BM_Z3Scratch(benchmark::State& state, const Domain* d, std::string arith, std::string relevancy,
-                  std::string who) {
+// A new context for every attempt, which asserts the steps up to that attempt and its
+// goal and checks once.
+Result runScratch(const Domain& d, const Config& c, int seed, std::string& error) {
   Result r;
-  for (auto _ : state) {
-    r = Result();
-    Z3_global_param_reset_all();
-    auto t0 = Clock::now();
-    r.ok = true;
-    std::string steps;
-    for (long i = 0; i < d->bound; ++i) {
-      steps += smtStep(*d, i);
-      double left = d->cap - std::chrono::duration<double>(Clock::now() - t0).count();
-      auto a0 = Clock::now();
-      std::string v;
-      {
-        Z3Run z(optionsText(arith, relevancy, left));
-        v = verdictOf(z.eval(smtDomain(*d) + steps + "(assert " + subst(d->goal, i + 1) + ")\n(check-sat)\n"));
-      }
-      r.slowest = std::max(r.slowest, std::chrono::duration<double>(Clock::now() - a0).count());
-      if (!expected(state, *d, i, v, r)) {
-        r.ok = false;
-        break;
-      }
-      if (v == "sat") break;
-    }
-    r.total = std::chrono::duration<double>(Clock::now() - t0).count();
-  }
   Z3_global_param_reset_all();
+  auto t0 = Clock::now();
+  r.ok = true;
+  std::string steps;
+  for (long i = 0; i < d.bound; ++i) {
+    steps += smtStep(d, i);
+    double left = d.cap - std::chrono::duration<double>(Clock::now() - t0).count();
+    auto a0 = Clock::now();
+    std::string v;
+    {
+      Z3Run z(optionsText(c, left, seed));
+      v = verdictOf(z.eval(smtDomain(d) + steps + "(assert " + subst(d.goal, i + 1) + ")\n(check-sat)\n"));
+    }
+    r.slowest = std::max(r.slowest, std::chrono::duration<double>(Clock::now() - a0).count());
+    if (!expected(error, d, i, v, r)) {
+      r.ok = false;
+      break;
+    }
+    if (v == "sat") break;
+  }
+  r.total = std::chrono::duration<double>(Clock::now() - t0).count();
+  Z3_global_param_reset_all();
+  return r;
+}
+
+Result runProgram(const Domain& d, const Config& c, int seed, std::string& error);
+
+Result runConfig(const Domain& d, const Config& c, int seed, std::string& error) {
+  switch (c.kind) {
+    case Config::Incremental: return runIncremental(d, c, seed, error);
+    case Config::Scratch: return runScratch(d, c, seed, error);
+    case Config::Program: return runProgram(d, c, seed, error);
+  }
+  return Result();
+}
+
+// The references by name, for the runs with other seeds.
+std::map<std::string, Config>& configs() {
+  static std::map<std::string, Config> c;
+  return c;
+}
+
+void BM_Z3(benchmark::State& state, const Domain* d, std::string who) {
+  const Config& c = configs().at(who);
+  Result r;
+  std::string error;
+  for (auto _ : state) {
+    error.clear();
+    r = runConfig(*d, c, 0, error);
+  }
+  if (!error.empty()) state.SkipWithError(error.c_str());
   if (r.ok || r.capped) report(state, *d, who, r);
 }
 
@@ -460,43 +498,39 @@ std::string readAnswer(int fd, std::string& pending, double seconds);
 const char* const kBegin = "_![<[BEGIN_OUTPUT]>]!_";
 const char* const kEnd = "_![<[END_OUTPUT]>]!_";
 
-// The questions of BM_Z3Incremental with assumptions, asked of the z3 program over pipes.
-void BM_Z3Program(benchmark::State& state, const Domain* d, std::string arith, std::string relevancy,
-                  std::string who) {
+// The questions of runIncremental with assumptions, asked of the z3 program over pipes.
+Result runProgram(const Domain& d, const Config& cfg, int seed, std::string& error) {
+  Result r;
   const std::string z3 = z3Program();
   if (z3.empty()) {
-    state.SkipWithError("not run: no z3 program on the PATH (the Debian package z3)");
-    return;
+    error = "not run: no z3 program on the PATH (the Debian package z3)";
+    return r;
   }
   const std::string markers[] = {std::string("(echo \"") + kBegin + "\")\n",
                                  std::string("(echo \"") + kEnd + "\")\n"};
-  Result r;
-  for (auto _ : state) {
-    r = Result();
-    auto t0 = Clock::now();
-    Child c = start(z3.c_str(), {"-in"});
-    std::string pending;
-    bool ok = c.pid > 0 && sendAll(c.in, optionsText(arith, relevancy, d->cap) + smtDomain(*d));
-    for (long i = 0; ok && i < d->bound; ++i) {
-      auto a0 = Clock::now();
-      double left = d->cap - std::chrono::duration<double>(Clock::now() - t0).count();
-      std::string g = "goal_" + std::to_string(i + 1);
-      ok = sendAll(c.in, smtStep(*d, i) + "(set-option :timeout " +
-                             std::to_string(static_cast<long>(1000 * std::max(0.1, left))) + ")\n(declare-const " + g +
-                             " Bool)\n(assert (=> " + g + " " + subst(d->goal, i + 1) + "))\n" + markers[0] +
-                             "(check-sat-assuming (" + g + "))\n" + markers[1]);
-      std::string v = ok ? readAnswer(c.out, pending, left) : "eof";
-      if (v == "timeout") kill(c.pid, SIGKILL);  // stopped at the cap
-      r.slowest = std::max(r.slowest, std::chrono::duration<double>(Clock::now() - a0).count());
-      ok = expected(state, *d, i, v, r);
-      if (!ok || v == "sat") break;
-      ok = sendAll(c.in, "(assert (not " + g + "))\n");
-    }
-    finish(c);
-    r.total = std::chrono::duration<double>(Clock::now() - t0).count();
-    r.ok = ok;
+  auto t0 = Clock::now();
+  Child c = start(z3.c_str(), {"-in"});
+  std::string pending;
+  bool ok = c.pid > 0 && sendAll(c.in, optionsText(cfg, d.cap, seed) + smtDomain(d));
+  for (long i = 0; ok && i < d.bound; ++i) {
+    auto a0 = Clock::now();
+    double left = d.cap - std::chrono::duration<double>(Clock::now() - t0).count();
+    std::string g = "goal_" + std::to_string(i + 1);
+    ok = sendAll(c.in, smtStep(d, i) + "(set-option :timeout " +
+                           std::to_string(static_cast<long>(1000 * std::max(0.1, left))) + ")\n(declare-const " + g +
+                           " Bool)\n(assert (=> " + g + " " + subst(d.goal, i + 1) + "))\n" + markers[0] +
+                           "(check-sat-assuming (" + g + "))\n" + markers[1]);
+    std::string v = ok ? readAnswer(c.out, pending, left) : "eof";
+    if (v == "timeout") kill(c.pid, SIGKILL);  // stopped at the cap
+    r.slowest = std::max(r.slowest, std::chrono::duration<double>(Clock::now() - a0).count());
+    ok = expected(error, d, i, v, r);
+    if (!ok || v == "sat") break;
+    ok = sendAll(c.in, "(assert (not " + g + "))\n");
   }
-  if (r.ok || r.capped) report(state, *d, who, r);
+  finish(c);
+  r.total = std::chrono::duration<double>(Clock::now() - t0).count();
+  r.ok = ok;
+  return r;
 }
 
 fs::path workDir(const Domain& d) {
@@ -612,7 +646,9 @@ void BM_Solver(benchmark::State& state, const Domain* d) {
       std::string v = ok ? readAnswer(c.out, pending, left) : "eof";
       if (v == "timeout") kill(c.pid, SIGKILL);  // stopped at the cap
       r.slowest = std::max(r.slowest, std::chrono::duration<double>(Clock::now() - a0).count());
-      ok = expected(state, *d, i, v, r);
+      std::string error;
+      ok = expected(error, *d, i, v, r);
+      if (!error.empty()) state.SkipWithError(error.c_str());
       if (!ok || v == "sat") break;
       ok = sendAll(c.in, "(pop)\n");
     }
@@ -631,6 +667,68 @@ std::string loadAverage() {
   return in >> first ? first : std::string("?");
 }
 
+// The best reference of a domain among those run so far, and the best from scratch; a
+// capped one only where all are.
+struct Best {
+  double total = 0;
+  std::string who;
+  bool capped = true;
+  void offer(const std::string& name, const Result& r) {
+    if (who.empty() || (capped && !r.capped) || (capped == r.capped && r.total < total)) {
+      total = r.total;
+      who = name;
+      capped = r.capped;
+    }
+  }
+};
+
+Best bestReference(const std::map<std::string, Result>& runs, bool scratchOnly) {
+  Best b;
+  for (const auto& [who, r] : runs) {
+    if (who.rfind("z3_", 0) != 0 || !(r.ok || r.capped)) continue;
+    if (!scratchOnly || who.rfind("z3_scratch", 0) == 0) b.offer(who, r);
+  }
+  return b;
+}
+
+// Z3's time on a search moves with its random seed, which decides among equal choices.
+// The best reference of the domain is run again with other seeds, to show how far its
+// figure is one draw among many.
+constexpr int kSeeds = 5;             // seed 0 (the run above) and 1..4
+constexpr double kSeedsUpTo = 30;     // seconds: a slower best reference is not run again
+struct Spread {
+  std::string who;
+  std::vector<Result> runs;  // by seed
+};
+std::map<std::string, Spread>& spreads() {
+  static std::map<std::string, Spread> s;
+  return s;
+}
+
+void BM_Seeds(benchmark::State& state, const Domain* d) {
+  auto it = results().find(d->name);
+  Best best = it == results().end() ? Best() : bestReference(it->second, false);
+  if (best.who.empty() || best.capped || best.total > kSeedsUpTo) {
+    for (auto _ : state) {
+    }
+    state.SkipWithError("not run: no best reference, or it took more than 30 s");
+    return;
+  }
+  Spread sp{best.who, {it->second.at(best.who)}};
+  for (auto _ : state) {
+    for (int seed = 1; seed < kSeeds; ++seed) {
+      std::string error;
+      Result r = runConfig(*d, configs().at(best.who), seed, error);
+      if (!error.empty()) {
+        state.SkipWithError(error.c_str());
+        return;
+      }
+      sp.runs.push_back(r);
+    }
+  }
+  spreads()[d->name] = sp;
+}
+
 void summary(const std::string& loadBefore) {
   std::printf("\nload average (1 min): %s before the runs, %s after them\n", loadBefore.c_str(),
               loadAverage().c_str());
@@ -638,19 +736,7 @@ void summary(const std::string& loadBefore) {
   for (const auto& d : domains()) {
     auto it = results().find(d.name);
     if (it == results().end()) continue;
-    // The best reference, and the best from scratch; capped ones only if all are.
-    struct Best {
-      double total = 0;
-      std::string who;
-      bool capped = true;
-      void offer(const std::string& name, const Result& r) {
-        if (who.empty() || (capped && !r.capped) || (capped == r.capped && r.total < total)) {
-          total = r.total;
-          who = name;
-          capped = r.capped;
-        }
-      }
-    } best, scratch;
+    Best best = bestReference(it->second, false), scratch = bestReference(it->second, true);
     for (const auto& [who, r] : it->second) {
       long wanted = d.plan ? d.plan : d.bound;
       if (who == "vorlax")
@@ -658,9 +744,6 @@ void summary(const std::string& loadBefore) {
       else
         std::printf("%-10s %-24s %8s%.2f %12.2f %6ld/%ld\n", d.name.c_str(), who.c_str(), r.capped ? ">=" : "",
                     r.total, r.slowest, r.answered, wanted);
-      if (who.rfind("z3_", 0) != 0 || !(r.ok || r.capped)) continue;
-      best.offer(who, r);
-      if (who.rfind("z3_scratch", 0) == 0) scratch.offer(who, r);
     }
     for (const char* who : {"vorlax", "solver"}) {
       auto w = it->second.find(who);
@@ -672,6 +755,26 @@ void summary(const std::string& loadBefore) {
                     w->second.total / b->total);
       }
     }
+    // The spread of the best reference over seeds, and vorlax against its median.
+    if (auto sp = spreads().find(d.name); sp != spreads().end()) {
+      std::vector<double> totals;
+      std::string line;
+      bool capped = false;
+      for (const auto& r : sp->second.runs) {
+        totals.push_back(r.total);
+        capped = capped || r.capped;
+        char buf[32];
+        std::snprintf(buf, sizeof buf, " %s%.2f", r.capped ? ">=" : "", r.total);
+        line += buf;
+      }
+      std::sort(totals.begin(), totals.end());
+      double median = totals[totals.size() / 2];
+      std::printf("%-10s %s with random seeds 0-%zu:%s (median %.2f)\n", d.name.c_str(), sp->second.who.c_str(),
+                  totals.size() - 1, line.c_str(), median);
+      if (auto v = it->second.find("vorlax"); v != it->second.end() && !v->second.capped && !capped)
+        std::printf("%-10s vorlax / median of %s over seeds: %.2f\n", d.name.c_str(), sp->second.who.c_str(),
+                    v->second.total / median);
+    }
   }
   std::fflush(stdout);
 }
@@ -680,6 +783,16 @@ void summary(const std::string& loadBefore) {
 
 int main(int argc, char** argv) {
   const std::string loadBefore = loadAverage();
+  configs() = {
+      {"z3_inc_default", {Config::Incremental, false, "6", "2"}},
+      {"z3_inc_arith2", {Config::Incremental, false, "2", "2"}},
+      {"z3_assume_arith2", {Config::Incremental, true, "2", "2"}},
+      {"z3_assume_arith2_rel0", {Config::Incremental, true, "2", "0"}},
+      {"z3_scratch_default", {Config::Scratch, false, "6", "2"}},
+      {"z3_scratch_arith2", {Config::Scratch, false, "2", "2"}},
+      {"z3_cli_arith2", {Config::Program, true, "2", "2"}},
+      {"z3_cli_arith2_rel0", {Config::Program, true, "2", "0"}},
+  };
   benchmark::Initialize(&argc, argv);
   if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
   for (const auto& d : domains()) {
@@ -689,24 +802,9 @@ int main(int argc, char** argv) {
     };
     reg(benchmark::RegisterBenchmark(("vorlax/" + d.name).c_str(), BM_Vorlax, p));
     reg(benchmark::RegisterBenchmark(("solver/" + d.name).c_str(), BM_Solver, p));
-    struct Options {
-      const char* name;
-      bool assume;
-      const char *arith, *relevancy;
-    };
-    for (const auto& o : {Options{"z3_inc_default", false, "6", "2"}, Options{"z3_inc_arith2", false, "2", "2"},
-                          Options{"z3_assume_arith2", true, "2", "2"},
-                          Options{"z3_assume_arith2_rel0", true, "2", "0"}})
-      reg(benchmark::RegisterBenchmark((std::string(o.name) + "/" + d.name).c_str(), BM_Z3Incremental, p, o.assume,
-                                       o.arith, o.relevancy, o.name));
-    reg(benchmark::RegisterBenchmark(("z3_scratch_default/" + d.name).c_str(), BM_Z3Scratch, p, "6", "2",
-                                     "z3_scratch_default"));
-    reg(benchmark::RegisterBenchmark(("z3_scratch_arith2/" + d.name).c_str(), BM_Z3Scratch, p, "2", "2",
-                                     "z3_scratch_arith2"));
-    for (const auto& o : {Options{"z3_cli_arith2", true, "2", "2"},
-                          Options{"z3_cli_arith2_rel0", true, "2", "0"}})
-      reg(benchmark::RegisterBenchmark((std::string(o.name) + "/" + d.name).c_str(), BM_Z3Program, p, o.arith,
-                                       o.relevancy, o.name));
+    for (const auto& [name, c] : configs())
+      reg(benchmark::RegisterBenchmark((name + "/" + d.name).c_str(), BM_Z3, p, name));
+    reg(benchmark::RegisterBenchmark(("seeds/" + d.name).c_str(), BM_Seeds, p));
   }
   benchmark::RunSpecifiedBenchmarks();
   benchmark::Shutdown();
