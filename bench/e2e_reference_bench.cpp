@@ -667,8 +667,8 @@ std::string loadAverage() {
   return in >> first ? first : std::string("?");
 }
 
-// The best reference of a domain among those run so far, and the best from scratch; a
-// capped one only where all are.
+// The fastest of a domain's references run so far (or of its from-scratch ones); a capped
+// one only where all are.
 struct Best {
   double total = 0;
   std::string who;
@@ -694,8 +694,8 @@ Best bestReference(const std::map<std::string, Result>& runs, bool scratchOnly) 
 // Z3's time on a search moves with its random seed, which decides among equal choices.
 // The best reference of the domain is run again with other seeds, to show how far its
 // figure is one draw among many.
-constexpr int kSeeds = 5;             // seed 0 (the run above) and 1..4
-constexpr double kSeedsUpTo = 30;     // seconds: a slower best reference is not run again
+constexpr int kSeeds = 5;          // seed 0 (the run above) and 1..4
+constexpr double kSeedsUpTo = 30;  // seconds: a slower best reference is not run again
 struct Spread {
   std::string who;
   std::vector<Result> runs;  // by seed
