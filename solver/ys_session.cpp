@@ -833,7 +833,7 @@ z3::check_result Session::race(const z3::expr_vector& assumptions, std::optional
   // Starts a thread for each of the contenders; one whose thread could not start runs
   // here, after the others have started.
   auto launch = [&](const std::vector<size_t>& which) {
-    std::vector<size_t> here;
+    std::vector<ContenderCall*> here;
     for (size_t i : which) {
       Contender& c = st->contenders[i];
       c.launched = true;
@@ -844,10 +844,9 @@ z3::check_result Session::race(const z3::expr_vector& assumptions, std::optional
                     pthread_create(&c.thread, &attr, runContender, call) == 0;
         pthread_attr_destroy(&attr);
       }
-      if (!c.started) here.push_back(i);
-      if (!c.started) delete call;
+      if (!c.started) here.push_back(call);
     }
-    for (size_t i : here) runContender(new ContenderCall{st, i});
+    for (auto* call : here) runContender(call);
   };
   std::vector<size_t> first{kMain}, later;
   if (withFresh) first.push_back(kFresh);
