@@ -117,9 +117,12 @@ int main(int argc, char** argv) {
   std::vector<std::string> args;
   for (int i = 1; i < argc; ++i) args.emplace_back(argv[i]);
   yices::endSolversOnSignals();
+  yices::keepSolversUntilTheEnd();
   int status = runProgram(program, args);
   std::cout.flush();
+  // A signal that came meanwhile ends the program now, and one while the solver is given
+  // its moment to end kills it at once.
+  yices::setEndSignalsBlocked(false);
   yices::endSolvers();
-  yices::setEndSignalsBlocked(false);  // one that came meanwhile ends the program now
   return status;
 }

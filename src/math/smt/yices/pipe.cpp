@@ -17,11 +17,15 @@
 
 #include <pthread.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 #include <iostream>
+#include <mutex>
 #include <streambuf>
+#include <thread>
 
 #include "fatal.hpp"
 
@@ -31,8 +35,15 @@ namespace vorlax::yices {
 
 namespace {
 
+using Clock = std::chrono::steady_clock;
+
 constexpr std::size_t kInputBufferSize = 64 * 1024;
 constexpr std::size_t kReadChunk = 64 * 1024;
+
+// How long a solver has at the end of the run to end by itself once its input is closed.
+constexpr auto kEndGrace = std::chrono::seconds(1);
+// How often the end of a solver is looked for while nothing else wakes the wait.
+constexpr auto kEndPollSlice = std::chrono::milliseconds(10);
 
 const std::string kBeginMarker = "_![<[BEGIN_OUTPUT]>]!_";
 const std::string kEndMarker = "_![<[END_OUTPUT]>]!_";
@@ -210,7 +221,8 @@ Child spawnChild(const std::string& path, const std::vector<std::string>& args,
 // The streams of one solver.
 
 struct PipeStreams {
-  PipeStreams(int inFd, int outFd) : inFd_(inFd), outFd_(outFd), buf_(*this), os(&buf_) {}
+  PipeStreams(pid_t pid, int inFd, int outFd)
+      : inFd_(inFd), outFd_(outFd), buf_(*this), process(pid), os(&buf_) {}
   PipeStreams(const PipeStreams&) = delete;
   PipeStreams& operator=(const PipeStreams&) = delete;
   ~PipeStreams() {
@@ -222,6 +234,41 @@ struct PipeStreams {
   bool flush() { return buf_.pubsync() == 0 && writeError.empty(); }
   void throwOnWriteError() const {
     if (!writeError.empty()) fatal("cannot write to the solver's input: " + writeError);
+  }
+
+  // The end of the solver's input: sends what is still buffered (unless a write has failed
+  // before), then closes the input. Meanwhile the solver's output is read and dropped, so
+  // that a solver busy answering the last commands never stops on a full output pipe.
+  // Gives up on the rest at the deadline; a solver that is gone or does not take its input
+  // is no error here.
+  void endInput(Clock::time_point deadline) {
+    if (inFd_ < 0) return;
+    if (writeError.empty()) {
+      std::string_view rest = buf_.unsent();
+      const char* p = rest.data();
+      std::size_t n = rest.size();
+      while (n > 0) {
+        ssize_t w = write(inFd_, p, n);
+        if (w > 0) {
+          p += w;
+          n -= static_cast<std::size_t>(w);
+          continue;
+        }
+        if (w < 0 && errno == EINTR) continue;
+        if (w < 0 && errno != EAGAIN && errno != EWOULDBLOCK) break;
+        if (!awaitSolver(deadline, true)) break;
+      }
+      buf_.dropUnsent();
+    }
+    closeFd(inFd_);
+  }
+
+  // Reads and drops the solver's output until the time comes (once the output has ended,
+  // only waits).
+  void dropOutputUntil(Clock::time_point until) {
+    while (outFd_ >= 0 && awaitSolver(until, false)) {
+    }
+    if (outFd_ < 0) std::this_thread::sleep_until(until);
   }
 
   // Reads one line of the solver's output into line, without its line end; a CR LF counts
@@ -270,6 +317,12 @@ struct PipeStreams {
       return traits_type::not_eof(ch);
     }
     int sync() override { return sendBuffered() ? 0 : -1; }
+
+   public:
+    std::string_view unsent() const {
+      return {pbase(), static_cast<std::size_t>(pptr() - pbase())};
+    }
+    void dropUnsent() { setp(data_.data(), data_.data() + data_.size()); }
 
    private:
     bool sendBuffered() {
@@ -334,6 +387,28 @@ struct PipeStreams {
     scanned_ = 0;
   }
 
+  // For the end of the run: waits until the input takes more (when writing) or the output
+  // has something, whose text is dropped. False once the time has come, or when there is
+  // nothing left to wait for (the output has ended and nothing is written).
+  bool awaitSolver(Clock::time_point until, bool writing) {
+    for (;;) {
+      auto left = until - Clock::now();
+      if (left <= Clock::duration::zero()) return false;
+      if (outFd_ < 0 && !writing) return false;
+      auto ms = std::chrono::ceil<std::chrono::milliseconds>(left).count();
+      pollfd fds[2] = {{outFd_, POLLIN, 0}, {writing ? inFd_ : -1, POLLOUT, 0}};
+      int n = poll(fds, 2, static_cast<int>(std::min<decltype(ms)>(ms, 1000)));
+      if (n < 0 && errno != EINTR) return false;
+      if (n <= 0) continue;
+      if (fds[0].revents) {
+        char chunk[4096];
+        ssize_t r = read(outFd_, chunk, sizeof chunk);
+        if (r == 0 || (r < 0 && errno != EINTR && errno != EAGAIN)) closeFd(outFd_);
+      }
+      if (!writing || fds[1].revents) return true;
+    }
+  }
+
   int inFd_;
   int outFd_;
   std::string pending_;         // solver output read but not yet taken as lines
@@ -344,6 +419,7 @@ struct PipeStreams {
   InputBuffer buf_;
 
  public:
+  const pid_t process;     // the solver these are the pipes of
   std::string writeError;  // reason of the first failed write; empty while all is well
   std::ostream os;         // the block-buffered input stream
 };
@@ -369,14 +445,75 @@ void setEndSignalsBlocked(bool blocked) {
   pthread_sigmask(blocked ? SIG_BLOCK : SIG_UNBLOCK, &set, nullptr);
 }
 
-void endSolvers() {
-  for (auto& slot : gChildren) {
-    pid_t p = slot.exchange(0);
-    if (p <= 0) continue;
-    kill(p, SIGKILL);
-    int status;
-    while (waitpid(p, &status, 0) < 0 && errno == EINTR) {
+namespace {
+
+// Streams whose last handle has gone, kept for endSolvers once keepSolversUntilTheEnd() was
+// called; otherwise the last handle closes them.
+std::atomic<bool> gKeepUntilEnd{false};
+std::mutex gKeptMutex;
+std::vector<std::unique_ptr<PipeStreams>> gKept;
+
+void releaseStreams(PipeStreams* s) {
+  if (gKeepUntilEnd.load()) {
+    try {
+      std::lock_guard<std::mutex> lock(gKeptMutex);
+      gKept.reserve(gKept.size() + 1);
+      gKept.emplace_back(s);
+      return;
+    } catch (...) {
+      // no room to keep them: they close now, and the solver still ends with the run
     }
+  }
+  delete s;
+}
+
+// Whether the child has ended; it stays unreaped, so its process id is not given to
+// another process meanwhile. One that is no child of ours any more counts as ended.
+bool hasEnded(pid_t pid) {
+  siginfo_t info;
+  for (;;) {
+    info.si_pid = 0;
+    if (waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOHANG | WNOWAIT) == 0)
+      return info.si_pid == pid;
+    if (errno != EINTR) return true;
+  }
+}
+
+void reap(pid_t pid) {
+  int status;
+  while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+  }
+}
+
+}  // namespace
+
+void keepSolversUntilTheEnd() { gKeepUntilEnd.store(true); }
+
+void endSolvers() {
+  const auto deadline = Clock::now() + kEndGrace;
+  std::vector<std::unique_ptr<PipeStreams>> kept;
+  {
+    std::lock_guard<std::mutex> lock(gKeptMutex);
+    kept.swap(gKept);
+  }
+  for (auto& s : kept) s->endInput(deadline);
+  for (auto& slot : gChildren) {
+    pid_t p = slot.load();
+    if (p <= 0) continue;
+    PipeStreams* streams = nullptr;
+    for (auto& s : kept)
+      if (s->process == p) streams = s.get();
+    bool ended = hasEnded(p);
+    while (!ended && Clock::now() < deadline) {
+      auto slice = std::min(deadline, Clock::now() + kEndPollSlice);
+      if (streams) streams->dropOutputUntil(slice);
+      else std::this_thread::sleep_until(slice);
+      ended = hasEnded(p);
+    }
+    // An interrupt meanwhile finds the child still in the table until it is sure to end.
+    if (!ended) kill(p, SIGKILL);
+    forgetChild(p);
+    reap(p);
   }
 }
 
@@ -385,7 +522,8 @@ YicesPipe createYicesPipe(const std::string& path, const std::vector<std::string
   args.insert(args.end(), extraArgs.begin(), extraArgs.end());
   Child c = spawnChild(path, args, false);
   setNonBlocking(c.stdinFd);
-  auto streams = std::make_shared<PipeStreams>(c.stdinFd, c.stdoutFd);
+  std::shared_ptr<PipeStreams> streams(new PipeStreams(c.pid, c.stdinFd, c.stdoutFd),
+                                       releaseStreams);
   YicesPipe p;
   p.in = streams;
   p.out = streams;

@@ -16,7 +16,8 @@ namespace vorlax::yices {
 // The two pipe ends of one solver: the block-buffered input stream and the line reader of
 // the output. While an upload waits for the solver to take more input, the solver's output
 // is read into memory here, so the next line read sees it first (no deadlock on a full
-// output pipe). The ends are closed when the last handle sharing them goes away.
+// output pipe). The ends are closed when the last handle sharing them goes away, or by
+// endSolvers() after keepSolversUntilTheEnd().
 struct PipeStreams;
 
 // Handle of the running solver. Copies share the same process and streams; a handle from
@@ -28,12 +29,18 @@ struct YicesPipe {
   pid_t process = -1;
 };
 
-// Every solver started here is ended with the run: endSolvers() kills and reaps those still
-// running (call it on every way out of the program), and after endSolversOnSignals() an
-// interrupt, termination or hang-up signal kills them before it ends the program with the
-// signal's usual status.
+// Every solver started here is ended with the run. endSolvers() (call it on every way out
+// of the program, after the program's own output) sends each solver what is still buffered
+// for it, closes its input and gives it a second to end by itself, reading and dropping its
+// output meanwhile; then it kills and reaps those still running. After
+// endSolversOnSignals() an interrupt, termination or hang-up signal kills them at once
+// before it ends the program with the signal's usual status.
 void endSolvers();
 void endSolversOnSignals();
+// From here on, the pipes of a solver whose last handle goes away are kept open, with what
+// is still buffered for the solver, until endSolvers() ends it; without this they close
+// with the last handle (and what is buffered is dropped).
+void keepSolversUntilTheEnd();
 // Blocks (or unblocks) those signals on the calling thread. A program that starts solvers
 // on one thread blocks them on every other, so that a signal never finds a solver
 // started but not yet known.
