@@ -6,13 +6,14 @@
 #pragma once
 #include <deque>
 #include <functional>
-#include <future>
 #include <iosfwd>
 #include <memory>
 
-#include "ys_build.hpp"
-#include "ys_translate.hpp"
 #include <unordered_map>
+
+#include "ys_build.hpp"
+#include "ys_race.hpp"
+#include "ys_translate.hpp"
 
 namespace vxsolver {
 
@@ -39,32 +40,6 @@ class Output {
   bool wrote_ = false;
 };
 
-// A Z3 solver in a context of its own, so that it can run on a thread of its own.
-struct SideSolver {
-  SideSolver();
-  z3::context ctx;
-  z3::solver solver;
-};
-
-// SideSolvers made on threads of their own: creating a Z3 context takes several
-// milliseconds, which a check need not wait for when its solver was made while the
-// session did other things.
-class Prepared {
- public:
-  // Begins making one more solver; done (which frees what is done with), if given, runs
-  // on a thread of its own.
-  void start(std::function<void()> done = {});
-  // The first solver begun and not yet taken (made here if none was begun, or if no
-  // thread could be started for it).
-  std::unique_ptr<SideSolver> take();
-  // Whether take() would not wait.
-  bool ready() const;
-
- private:
-  std::deque<std::future<std::unique_ptr<SideSolver>>> made_;
-  std::vector<std::future<void>> freeing_;  // the last of them may still run
-};
-
 // What the session has given solver_, in order, for the side solver to follow: an
 // assertion (guarded as solver_ has it, plain as it was made), a push, or a pop (guarded:
 // the negated indicator that solver_ was given).
@@ -72,12 +47,6 @@ struct Given {
   enum Kind { Assert, Push, Pop } kind;
   z3::expr guarded, plain;
 };
-
-// An interrupt that comes when no check runs, or as one ends, stays with the context
-// until its next check: until then Z3 drops what it is given (an assertion added then is
-// lost, and a later check may answer "sat" without it) and refuses push and pop. This
-// ends such an interrupt; it is called on every context that a race has interrupted.
-void settleInterrupt(z3::context& ctx);
 
 class Session {
  public:
@@ -140,8 +109,8 @@ class Session {
   // for the next one: a search that pushes a goal, checks and pops keeps what it has
   // learned about the steps instead of deriving it again for every goal.
   std::vector<z3::expr> scopes_;
-  // A check of the search races four Z3 solvers on threads of their own, the first
-  // verdict winning and the others interrupted:
+  // A check of the search races Z3 solvers on threads of their own (ys_race.hpp), the
+  // first "unsat" winning and the others interrupted:
   //  - solver_, incremental through the indicators of the scopes, without relevancy
   //    filtering: what it learns about the steps of a search stays for every later goal,
   //    which pays off when many goals are refuted over the same steps;
@@ -149,19 +118,19 @@ class Session {
   //    ahead where the steps add bounded amounts to numbers: one incremental through the
   //    indicators like solver_, one through Z3's own push and pop (which of the two is
   //    ahead changes from one search to the next, and from one attempt to the next);
-  //  - a fresh solver on the current assertions alone, configured like the side solvers,
-  //    made anew for each check. A satisfiable check prints the model of this one
-  //    whichever solver answers first: the incremental solvers are interrupted at points
-  //    that depend on timing, so their models could differ from run to run, while the
-  //    fresh one only depends on the assertions, and the same input gives the same model
-  //    every time.
-  // solver_ and the fresh solver start at once; the side solvers join a check that has
-  // not been decided within a few milliseconds (most checks of a search are decided by
+  //  - the portfolio: fresh solvers of several configurations on the current assertions
+  //    alone, made anew for each check. A satisfiable check prints the model of the
+  //    portfolio's winner, which is chosen by Z3's count of its work, not by the clock:
+  //    the incremental solvers are interrupted at points that depend on timing, so their
+  //    models could differ from run to run, while the portfolio's only depend on the
+  //    assertions, and the same input gives the same model every time.
+  // solver_ and the portfolio start at once; the side solvers join a check that has not
+  // been decided within a few milliseconds (most checks of a search are decided by
   // solver_ alone in that time).
   // A "sat" of an incremental solver counts only if its model satisfies the current
   // assertions: one that an interrupt has left without some of what it was given is
-  // made anew from given_. The memory is that of four solvers, and of the fresh solvers
-  // made ahead and not yet freed, whatever the search.
+  // made anew from given_. The memory is that of the three incremental solvers, the
+  // portfolio's, and the fresh solvers made ahead and not yet freed, whatever the search.
   // The side solvers follow given_ (translated into their contexts when a race starts);
   // each context is only used by one thread at a time.
   struct Side {
@@ -183,18 +152,17 @@ class Session {
   std::vector<Side> sides_;
   std::vector<Given> given_;
   void makeSides();
-  // The fresh solvers of the next checks, made while the session reads the commands
-  // before them: two, as the commands between two checks can take less time than making
-  // one.
-  Prepared nextFresh_;
-  // Waits until the fresh solver of the last check no longer reads the context of the
-  // side solver that it was given its assertions from (set by race).
+  // The portfolio's solvers of the next check, one per configuration, made while the
+  // session reads the commands before it.
+  std::deque<Prepared> nextFresh_;
+  void prepareFresh();
+  // Waits until the portfolio of the last check no longer reads the context of the side
+  // solver that it was given its assertions from (set by race).
   std::function<void()> awaitFill_;
   void awaitFill() {
     if (awaitFill_) awaitFill_();
     awaitFill_ = nullptr;
   }
-  static constexpr int kFreshAhead = 2;
 };
 
 // The program's main: options "-i", "-e" and an optional input file (standard input
