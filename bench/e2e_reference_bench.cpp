@@ -193,6 +193,148 @@ Domain acid() {
   return d;
 }
 
+// The README's tank: a valve, and a capacity given by a function.
+Domain tank() {
+  Domain d;
+  d.structs = {{"Tank", {{"level", "Int"}, {"open", "Bool"}}}};
+  d.defs = "(define-fun capacity ((t Tank_ref) (i Int)) Int 10)\n";
+  d.procs = {
+      {"fill", {{"t", "Tank"}, {"litres", "Int"}}, {"t"}, {{"t", {"open"}}},
+       "(open t i) (> litres 0) (<= (+ (level t i) litres) (capacity t i)) (= (level t (+ i 1)) (+ (level t i) litres))"},
+      {"open_valve", {{"t", "Tank"}}, {"t"}, {{"t", {"level"}}}, "(not (open t i)) (open t (+ i 1))"},
+  };
+  d.vars = "(declare-const tank Tank_ref)\n(assert (distinct tank null_Tank))\n(assert (= (level tank 0) 4))\n"
+           "(assert (not (open tank 0)))\n";
+  d.goal = "(= (level tank {n}) (capacity tank {n}))";
+  d.solverGoal = "(= (level tank {n}) ((capacity tank) {n}))";
+  return d;
+}
+
+// An account with a fee: a function of both fields decides in a require what may be
+// withdrawn, and the goal is written with it.
+Domain fnpre() {
+  Domain d;
+  d.structs = {{"Account", {{"balance", "Int"}, {"fee", "Int"}}}};
+  d.defs = "(define-fun spendable ((a Account_ref) (i Int)) Int (- (balance a i) (fee a i)))\n";
+  d.procs = {
+      {"withdraw", {{"a", "Account"}, {"v", "Int"}}, {"a"}, {{"a", {"fee"}}},
+       "(> v 0) (<= v (spendable a i)) (= (balance a (+ i 1)) (- (balance a i) v))"},
+      {"deposit", {{"a", "Account"}, {"v", "Int"}}, {"a"}, {{"a", {"fee"}}},
+       "(> v 0) (<= v 10) (= (balance a (+ i 1)) (+ (balance a i) v))"},
+  };
+  d.vars = "(declare-const acc Account_ref)\n(assert (distinct acc null_Account))\n(assert (= (balance acc 0) 0))\n"
+           "(assert (= (fee acc 0) 3))\n";
+  d.goal = "(= (spendable acc {n}) 72)";
+  d.solverGoal = "(= ((spendable acc) {n}) 72)";
+  return d;
+}
+
+// A point: diagonal and swap change both coordinates at once, up only one.
+Domain twofields() {
+  Domain d;
+  d.structs = {{"Point", {{"x", "Int"}, {"y", "Int"}}}};
+  d.procs = {
+      {"swap", {{"p", "Point"}}, {"p"}, {},
+       "(distinct (x p i) (y p i)) (= (x p (+ i 1)) (y p i)) (= (y p (+ i 1)) (x p i))"},
+      {"diagonal", {{"p", "Point"}}, {"p"}, {}, "(= (x p (+ i 1)) (+ (x p i) 1)) (= (y p (+ i 1)) (+ (y p i) 1))"},
+      {"up", {{"p", "Point"}}, {"p"}, {{"p", {"x"}}}, "(= (y p (+ i 1)) (+ (y p i) 1))"},
+  };
+  d.vars = "(declare-const pt Point_ref)\n(assert (distinct pt null_Point))\n(assert (= (x pt 0) 0))\n"
+           "(assert (= (y pt 0) 0))\n";
+  d.goal = d.solverGoal = "(and (= (x pt {n}) 5) (= (y pt {n}) 2))";
+  return d;
+}
+
+// People and cars referring to each other; a car is sold, bought and driven.
+Domain refs() {
+  Domain d;
+  d.structs = {{"Person", {{"ride", "Car"}}}, {"Car", {{"owner", "Person"}, {"km", "Int"}}}};
+  d.procs = {
+      {"drive", {{"c", "Car"}, {"d", "Int"}}, {"c"}, {{"c", {"owner"}}},
+       "(distinct (owner c i) null_Person) (> d 0) (<= d 100) (= (km c (+ i 1)) (+ (km c i) d))"},
+      {"sell", {{"p", "Person"}, {"c", "Car"}}, {"p", "c"}, {{"c", {"km"}}},
+       "(= (ride p i) c) (= (owner c i) p) (= (ride p (+ i 1)) null_Car) (= (owner c (+ i 1)) null_Person)"},
+      {"buy", {{"p", "Person"}, {"c", "Car"}}, {"p", "c"}, {{"c", {"km"}}},
+       "(= (owner c i) null_Person) (= (ride p i) null_Car) (= (ride p (+ i 1)) c) (= (owner c (+ i 1)) p)"},
+  };
+  d.vars = "(declare-const alice Person_ref)\n(declare-const bob Person_ref)\n(declare-const car Car_ref)\n"
+           "(assert (distinct alice null_Person))\n(assert (distinct bob null_Person))\n(assert (distinct alice bob))\n"
+           "(assert (distinct car null_Car))\n(assert (= (owner car 0) alice))\n(assert (= (ride alice 0) car))\n"
+           "(assert (= (ride bob 0) null_Car))\n(assert (= (km car 0) 0))\n";
+  d.goal = d.solverGoal = "(and (and (= (ride bob {n}) car) (= (owner car {n}) bob)) (> (km car {n}) 150))";
+  return d;
+}
+
+// A jar of fills of 3 and 5 and spills of 10: seven units need six calls, the bound is five.
+Domain impossible() {
+  Domain d;
+  d.structs = {{"Jar", {{"units", "Int"}}}};
+  d.procs = {
+      {"spill", {{"j", "Jar"}}, {"j"}, {}, "(>= (units j i) 10) (= (units j (+ i 1)) (- (units j i) 10))"},
+      {"fill5", {{"j", "Jar"}}, {"j"}, {}, "(= (units j (+ i 1)) (+ (units j i) 5))"},
+      {"fill3", {{"j", "Jar"}}, {"j"}, {}, "(= (units j (+ i 1)) (+ (units j i) 3))"},
+  };
+  d.vars = "(declare-const jar Jar_ref)\n(assert (distinct jar null_Jar))\n(assert (= (units jar 0) 0))\n";
+  d.goal = d.solverGoal = "(= (units jar {n}) 7)";
+  return d;
+}
+
+// A binary counter of four Bool fields counted from 0 to 15: one possible call a step.
+Domain longplan() {
+  Domain d;
+  d.structs = {{"Counter", {{"b0", "Bool"}, {"b1", "Bool"}, {"b2", "Bool"}, {"b3", "Bool"}}}};
+  d.procs = {
+      {"inc3", {{"c", "Counter"}}, {"c"}, {},
+       "(b0 c i) (b1 c i) (b2 c i) (not (b3 c i)) (b3 c (+ i 1)) (not (b0 c (+ i 1))) (not (b1 c (+ i 1))) "
+       "(not (b2 c (+ i 1)))"},
+      {"inc2", {{"c", "Counter"}}, {"c"}, {{"c", {"b3"}}},
+       "(b0 c i) (b1 c i) (not (b2 c i)) (b2 c (+ i 1)) (not (b0 c (+ i 1))) (not (b1 c (+ i 1)))"},
+      {"inc1", {{"c", "Counter"}}, {"c"}, {{"c", {"b2", "b3"}}},
+       "(b0 c i) (not (b1 c i)) (b1 c (+ i 1)) (not (b0 c (+ i 1)))"},
+      {"inc0", {{"c", "Counter"}}, {"c"}, {{"c", {"b1", "b2", "b3"}}}, "(not (b0 c i)) (b0 c (+ i 1))"},
+  };
+  d.vars = "(declare-const cnt Counter_ref)\n(assert (distinct cnt null_Counter))\n";
+  for (const char* b : {"b0", "b1", "b2", "b3"}) d.vars += std::string("(assert (not (") + b + " cnt 0)))\n";
+  d.goal = d.solverGoal = "(and (and (and (b0 cnt {n}) (b1 cnt {n})) (b2 cnt {n})) (b3 cnt {n}))";
+  return d;
+}
+
+// Three jobs of three stages each, interleaved as the search likes.
+Domain stages() {
+  Domain d;
+  d.structs = {{"Job", {{"stage", "Int"}}}};
+  const char* names[] = {"ship", "build", "begin"};
+  for (int k = 0; k < 3; ++k)
+    d.procs.push_back({names[k], {{"j", "Job"}}, {"j"}, {},
+                       "(= (stage j i) " + std::to_string(2 - k) + ") (= (stage j (+ i 1)) " + std::to_string(3 - k) + ")"});
+  d.vars = "(declare-const a Job_ref)\n(declare-const b Job_ref)\n(declare-const c Job_ref)\n"
+           "(assert (distinct a null_Job))\n(assert (distinct b null_Job))\n(assert (distinct c null_Job))\n"
+           "(assert (distinct a b))\n(assert (distinct a c))\n(assert (distinct b c))\n"
+           "(assert (= (stage a 0) 0))\n(assert (= (stage b 0) 0))\n(assert (= (stage c 0) 0))\n";
+  d.goal = d.solverGoal = "(and (and (= (stage a {n}) 3) (= (stage b {n}) 3)) (= (stage c {n}) 3))";
+  return d;
+}
+
+// Towers of Hanoi with three disks: the peg of each disk an Int field; seven moves.
+Domain towers() {
+  Domain d;
+  d.structs = {{"Game", {{"d1", "Int"}, {"d2", "Int"}, {"d3", "Int"}}}};
+  const std::string peg = "(>= p 0) (<= p 2) ";
+  d.procs = {
+      {"move3", {{"g", "Game"}, {"p", "Int"}}, {"g"}, {{"g", {"d1", "d2"}}},
+       peg + "(distinct p (d3 g i)) (distinct (d1 g i) (d3 g i)) (distinct (d2 g i) (d3 g i)) (distinct (d1 g i) p) "
+             "(distinct (d2 g i) p) (= (d3 g (+ i 1)) p)"},
+      {"move2", {{"g", "Game"}, {"p", "Int"}}, {"g"}, {{"g", {"d1", "d3"}}},
+       peg + "(distinct p (d2 g i)) (distinct (d1 g i) (d2 g i)) (distinct (d1 g i) p) (= (d2 g (+ i 1)) p)"},
+      {"move1", {{"g", "Game"}, {"p", "Int"}}, {"g"}, {{"g", {"d2", "d3"}}},
+       peg + "(distinct p (d1 g i)) (= (d1 g (+ i 1)) p)"},
+  };
+  d.vars = "(declare-const g Game_ref)\n(assert (distinct g null_Game))\n(assert (= (d1 g 0) 0))\n"
+           "(assert (= (d2 g 0) 0))\n(assert (= (d3 g 0) 0))\n";
+  d.goal = d.solverGoal = "(and (and (= (d1 g {n}) 2) (= (d2 g {n}) 2)) (= (d3 g {n}) 2))";
+  return d;
+}
+
 // The model of each domain the MANIFEST may list.
 const std::map<std::string, Domain (*)()>& models() {
   static const std::map<std::string, Domain (*)()> m = {
@@ -202,6 +344,14 @@ const std::map<std::string, Domain (*)()>& models() {
       {"task20", [] { return task(20); }},
       {"list", list},
       {"acid", acid},
+      {"tank", tank},
+      {"fnpre", fnpre},
+      {"twofields", twofields},
+      {"refs", refs},
+      {"impossible", impossible},
+      {"longplan", longplan},
+      {"stages", stages},
+      {"towers", towers},
   };
   return m;
 }
