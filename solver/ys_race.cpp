@@ -11,6 +11,8 @@
 #include <tuple>
 #include <unordered_map>
 
+#include <gmpxx.h>
+
 #include "ys_session.hpp"
 
 namespace vxsolver {
@@ -19,15 +21,15 @@ namespace vxsolver {
 
 SolverConfig sideConfig() { return SolverConfig{2, 2, 0, 1}; }
 
-// Seeds of the simplex configuration, which decides the benchmark's linear searches
+// Two seeds of the simplex configuration, which decides the benchmark's linear searches
 // fastest, and Z3's default arithmetic solver, which also decides products and quotients
-// of unknowns (where the simplex one gives up) but does about a twelfth as much work per
-// unit of its count.
+// of unknowns (where the simplex one gives up) but does up to a twelfth as much work per
+// unit of its count. Each solver more costs a Z3 context per check that lasts; on the
+// benchmark, a third seed cost more than it won.
 const std::vector<SolverConfig>& portfolioConfigs() {
   static const std::vector<SolverConfig> configs = {
       {2, 2, 0, 1},
       {2, 2, 1, 1},
-      {2, 2, 2, 1},
       {6, 2, 0, 12},
   };
   return configs;
@@ -46,23 +48,24 @@ SideSolver::SideSolver(const SolverConfig& config, bool simple)
   Z3_solver_get_num_scopes(ctx, solver);
 }
 
-void Prepared::start(std::function<void()> done) {
+void Prepared::release(std::function<void()> done) {
   // What has been freed is let go of; a thread that cannot be started frees here.
   freeing_.erase(std::remove_if(freeing_.begin(), freeing_.end(),
                                 [](const std::future<void>& f) {
                                   return f.wait_for(std::chrono::seconds(0)) == std::future_status::ready;
                                 }),
                  freeing_.end());
-  if (done) {
-    try {
-      freeing_.push_back(std::async(std::launch::async, [done = std::move(done)]() mutable {
-        done();
-        done = nullptr;  // what it holds goes on this thread too
-      }));
-    } catch (const std::system_error&) {
+  try {
+    freeing_.push_back(std::async(std::launch::async, [done = std::move(done)]() mutable {
       done();
-    }
+      done = nullptr;  // what it holds goes on this thread too
+    }));
+  } catch (const std::system_error&) {
+    done();
   }
+}
+
+void Prepared::start() {
   try {
     made_.push_back(std::async(std::launch::async,
                                [config = config_, simple = simple_] { return std::make_unique<SideSolver>(config, simple); }));
@@ -118,12 +121,7 @@ bool noneFalse(const z3::model& m, const z3::expr_vector& formulas) {
 
 }  // namespace
 
-Portfolio::Portfolio(std::vector<std::unique_ptr<SideSolver>> solvers) {
-  for (auto& s : solvers) {
-    entries_.emplace_back();
-    entries_.back().s = std::move(s);
-  }
-}
+Portfolio::Portfolio(size_t size) : entries_(size) {}
 
 Portfolio::~Portfolio() = default;
 
@@ -139,6 +137,17 @@ void Portfolio::fill(size_t i, const z3::expr_vector& formulas) {
   }
   std::lock_guard<std::mutex> lock(mutex_);
   filled_ = std::max(filled_, i + 1);
+  changed_.notify_all();
+}
+
+bool Portfolio::decided() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return decided_;
+}
+
+void Portfolio::widen() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  wide_ = true;
   changed_.notify_all();
 }
 
@@ -256,20 +265,44 @@ void Portfolio::workLoop() {
   }
 }
 
-z3::check_result Portfolio::run(unsigned threads, const z3::expr_vector* source, const std::function<void()>& filled) {
+z3::check_result Portfolio::run(unsigned threads, const z3::expr_vector* source, const std::function<void()>& filled,
+                                const std::function<std::unique_ptr<SideSolver>(size_t)>& supply) {
   threads = std::max(1u, std::min<unsigned>(threads, static_cast<unsigned>(entries_.size())));
   std::vector<pthread_t> started;
-  for (unsigned i = 0; i < threads; ++i) {
-    pthread_t t;
-    if (startSolverThread(t, &Portfolio::work, this)) started.push_back(t);
+  auto startUpTo = [&](unsigned n) {
+    while (started.size() < n) {
+      pthread_t t;
+      if (!startSolverThread(t, &Portfolio::work, this)) break;
+      started.push_back(t);
+    }
+  };
+  startUpTo(1);
+  if (source) {
+    size_t i = filled_;
+    if (i == 0 && !has(0) && supply && !stop_) give(0, supply(0));
+    for (; i < entries_.size() && has(i) && !stop_; ++i) fill(i, *source);
+    if (i < entries_.size() && supply) {
+      {
+        std::unique_lock<std::mutex> lock(mutex_);
+        changed_.wait_for(lock, kJoinAfter, [&] { return decided_ || stop_; });
+      }
+      for (; i < entries_.size() && !stop_ && !decided(); ++i) {
+        give(i, supply(i));
+        fill(i, *source);
+      }
+    }
   }
-  if (source)
-    for (size_t i = filled_; i < entries_.size() && !stop_; ++i) fill(i, *source);
   if (filled) filled();
   if (started.empty()) {
     workLoop();  // no thread could start: the rounds run here
   } else {
     std::unique_lock<std::mutex> lock(mutex_);
+    if (!changed_.wait_for(lock, kWidenAfter, [&] { return decided_ || stop_ || wide_; })) wide_ = true;
+    if (!decided_ && !stop_) {
+      lock.unlock();
+      startUpTo(threads);
+      lock.lock();
+    }
     changed_.wait(lock, [&] { return decided_ || stop_; });
   }
   {
@@ -277,7 +310,138 @@ z3::check_result Portfolio::run(unsigned threads, const z3::expr_vector* source,
     changed_.notify_all();
   }
   for (pthread_t t : started) pthread_join(t, nullptr);
-  return stop_ && !decided_ ? z3::unknown : verdict_;
+  if (stop_ && !decided_) return z3::unknown;
+  if (verdict_ == z3::sat) shorten();
+  return verdict_;
+}
+
+namespace {
+
+// The ground applications of uninterpreted functions and constants of integer or real
+// sort in the formulas, in the order a walk over them first meets them.
+std::vector<z3::expr> numberTerms(const z3::expr_vector& formulas) {
+  std::vector<z3::expr> terms;
+  std::unordered_map<unsigned, bool> ground;  // by id
+  std::vector<std::pair<z3::expr, bool>> stack;  // a term, and whether its arguments are done
+  for (unsigned i = 0; i < formulas.size(); ++i) {
+    stack.emplace_back(formulas[i], false);
+    while (!stack.empty()) {
+      auto [e, expanded] = stack.back();
+      stack.pop_back();
+      if (ground.count(e.id())) continue;
+      if (!e.is_app()) {  // a bound variable or a quantifier
+        if (e.is_quantifier() && !expanded) stack.emplace_back(e.body(), false);
+        ground.emplace(e.id(), false);
+        continue;
+      }
+      if (!expanded) {
+        stack.emplace_back(e, true);
+        for (unsigned k = e.num_args(); k-- > 0;) stack.emplace_back(e.arg(k), false);
+        continue;
+      }
+      bool g = true;
+      for (unsigned k = 0; k < e.num_args() && g; ++k) {
+        auto it = ground.find(e.arg(k).id());
+        g = it != ground.end() && it->second;
+      }
+      ground.emplace(e.id(), g);
+      if (g && e.decl().decl_kind() == Z3_OP_UNINTERPRETED && (e.is_int() || e.is_real())) terms.push_back(e);
+    }
+  }
+  return terms;
+}
+
+// Shorter values to try for v, the simplest first: the nearest integers, then the
+// nearest fractions with a small denominator.
+std::vector<mpq_class> shortCandidates(const mpq_class& v) {
+  std::vector<mpq_class> c;
+  auto add = [&](const mpq_class& q) {
+    if (q != v && std::find(c.begin(), c.end(), q) == c.end()) c.push_back(q);
+  };
+  mpz_class fl, ce;
+  mpz_fdiv_q(fl.get_mpz_t(), v.get_num_mpz_t(), v.get_den_mpz_t());
+  mpz_cdiv_q(ce.get_mpz_t(), v.get_num_mpz_t(), v.get_den_mpz_t());
+  if (v - mpq_class(fl) <= mpq_class(ce) - v) {
+    add(mpq_class(fl));
+    add(mpq_class(ce));
+  } else {
+    add(mpq_class(ce));
+    add(mpq_class(fl));
+  }
+  for (long den : {2L, 4L, 10L, 100L}) {
+    mpz_class n;
+    mpq_class scaled = v * den;
+    mpz_fdiv_q(n.get_mpz_t(), scaled.get_num_mpz_t(), scaled.get_den_mpz_t());
+    mpq_class q(n, den);
+    q.canonicalize();
+    add(q);
+  }
+  return c;
+}
+
+bool numeralOf(const z3::expr& v, mpq_class& q) {
+  if (!v.is_numeral()) return false;
+  std::string text = Z3_get_numeral_string(v.ctx(), v);
+  return q.set_str(text, 10) == 0 && (q.canonicalize(), true);
+}
+
+}  // namespace
+
+// The winner's model may give numbers that nothing in the assertions asks for, such as
+// 81994785318942739357/45226601361032812500 where 1 would do. Each such number is tried,
+// in a fixed order, with the simplest of a few short values: the winner checks again
+// with that value asserted (in a scope of its own, under a resource limit), and keeps it
+// if the new model satisfies every assertion. Like the rounds, this depends on the
+// assertions alone.
+void Portfolio::shorten() {
+  Entry& e = entries_[decider_];
+  z3::solver& s = e.s->solver;
+  z3::model best = s.get_model();
+  const double count = resourceCount(s);
+  const unsigned limit = static_cast<unsigned>(std::clamp(count / 4, double(kFirstLimit) * 16, double(UINT_MAX)));
+  z3::expr_vector kept(e.s->ctx);
+  for (const z3::expr& t : numberTerms(*e.formulas)) {
+    if (stop_) break;
+    mpq_class v;
+    if (!numeralOf(best.eval(t, true), v) || v.get_str().size() <= kShortText) continue;
+    for (const mpq_class& c : shortCandidates(v)) {
+      if (c.get_str().size() >= v.get_str().size()) continue;
+      z3::expr value = t.is_int() ? e.s->ctx.int_val(c.get_num().get_str().c_str())
+                                  : e.s->ctx.real_val(c.get_str().c_str());
+      s.push();
+      s.add(t == value);
+      z3::params p(e.s->ctx);
+      p.set("rlimit", limit);
+      s.set(p);
+      bool ok = false;
+      try {
+        if (s.check() == z3::sat) {
+          z3::model m = s.get_model();
+          ok = noneFalse(m, *e.formulas) && noneFalse(m, kept) && m.eval(t == value, true).is_true();
+          if (ok) best = m;
+        }
+      } catch (const z3::exception&) {
+      }
+      s.pop();
+      if (ok) {
+        kept.push_back(t == value);
+        s.add(t == value);  // the values kept so far hold for the next tries
+        break;
+      }
+    }
+  }
+  e.shortened = best;
+}
+
+std::optional<z3::model> Portfolio::model(z3::context& to) {
+  if (decider_ >= entries_.size()) return std::nullopt;
+  Entry& e = entries_[decider_];
+  try {
+    z3::model m = e.shortened ? *e.shortened : e.s->solver.get_model();
+    return z3::model(m, to, z3::model::translate());
+  } catch (const z3::exception&) {
+    return std::nullopt;  // an undecided check may come without a model
+  }
 }
 
 // ---------------------------------------------------------------- the race
@@ -351,7 +515,7 @@ unsigned usableCores() {
 
 // The portfolio's part of a race: it is given the assertions, then checks them.
 // However the giving ends, the source is let go as soon as it is done.
-z3::check_result runPortfolio(RaceState& st) {
+z3::check_result runPortfolio(RaceState& st, const std::function<std::unique_ptr<SideSolver>(size_t)>& supply) {
   bool released = false;
   auto release = [&st, &released] {
     if (released) return;
@@ -367,7 +531,7 @@ z3::check_result runPortfolio(RaceState& st) {
     std::function<void()> f;
     ~Guard() { f(); }
   } guard{release};
-  return st.portfolio->run(usableCores(), st.source ? &*st.source : nullptr, release);
+  return st.portfolio->run(usableCores(), st.source ? &*st.source : nullptr, release, supply);
 }
 
 // A check of an incremental solver whose "sat" counts only when its model satisfies the
@@ -382,17 +546,12 @@ z3::check_result checkedSat(z3::solver& s, const z3::expr_vector& assumptions, c
   return r;
 }
 
-// The model of a solver in another context, in the context to.
-z3::model translatedModel(z3::solver& s, z3::context& to) {
-  z3::model m = s.get_model();
-  return z3::model(m, to, z3::model::translate());
-}
-
 }  // namespace
 
 void Session::Side::renew() {  // after awaitFill
   plain.clear();  // before the context that holds them goes
-  pending.start([old = std::shared_ptr<SideSolver>(std::move(s))]() mutable { old.reset(); });
+  pending.release([old = std::shared_ptr<SideSolver>(std::move(s))]() mutable { old.reset(); });
+  pending.start();
   seen = 0;
 }
 
@@ -414,12 +573,13 @@ z3::check_result Session::race(const z3::expr_vector& assumptions, std::optional
   // Bring the side solvers up to date, on this thread: the translations read the
   // session's context, which solver_ uses once the race is on.
   // A side solver whose context is still being made sits this check out (the first of a
-  // session, mostly).
+  // session, mostly), except the one that the portfolio is given its assertions from.
   awaitFill();
+  const bool withFresh = opt_.evidence;
   std::vector<z3::expr_vector> sideAssumptions, sideFormulas;
   std::vector<char> present;
   for (auto& side : sides_) {
-    present.push_back(side.s || side.pending.ready());
+    present.push_back(side.s || side.pending.ready() || (withFresh && side.pushPop));
     if (!present.back()) {
       sideAssumptions.emplace_back(ctx_);
       sideFormulas.emplace_back(ctx_);
@@ -463,7 +623,6 @@ z3::check_result Session::race(const z3::expr_vector& assumptions, std::optional
   auto st = std::make_shared<RaceState>();
   // solver_ first, then the side solvers, then the portfolio.
   const size_t kMain = 0, kFresh = 1 + sides_.size();
-  const bool withFresh = opt_.evidence;
   st->contenders.resize(kFresh + (withFresh ? 1 : 0));
   std::vector<char> refuted(kFresh, 0);
   st->contenders[kMain].ctx = &ctx_;
@@ -492,38 +651,31 @@ z3::check_result Session::race(const z3::expr_vector& assumptions, std::optional
   // this). The terms are those that a translation from the session's context would give
   // (a translation copies the terms as they are, names and sharing too, and makes the
   // copies in the same order), so its models are too. A race decided before the
-  // portfolio has all its assertions stops giving them. While that side solver is still
-  // being made, the portfolio is given the assertions here, from the session's context.
+  // portfolio has all its assertions stops giving them.
   if (withFresh) {
     if (nextFresh_.empty()) prepareFresh();  // a model asked for only now
-    std::vector<std::unique_ptr<SideSolver>> fresh;
-    for (auto& p : nextFresh_) fresh.push_back(p.take());
-    st->portfolio = std::make_unique<Portfolio>(std::move(fresh));
-    const size_t source = sides_[0].pushPop ? 0 : 1;
-    if (present[source]) {
-      st->source = sideFormulas[source];
-      st->filling = true;
-    } else {
-      for (size_t i = 0; i < st->portfolio->size(); ++i) st->portfolio->fill(i, mainFormulas);
-    }
-    st->contenders[kFresh].run = [s = st.get()] { return runPortfolio(*s); };
+    // A solver taken is made anew for the next check at once. Those the portfolio
+    // takes itself it takes while it fills, before it lets go of the source (which the
+    // next check waits for), so that no two threads use one queue at a time.
+    auto supply = [this](size_t i) {
+      std::unique_ptr<SideSolver> s = nextFresh_[i].take();
+      nextFresh_[i].start();
+      return s;
+    };
+    st->portfolio = std::make_unique<Portfolio>(nextFresh_.size());
+    st->source = sideFormulas[sides_[0].pushPop ? 0 : 1];
+    st->filling = true;
+    st->contenders[kFresh].run = [s = st.get(), supply] { return runPortfolio(*s, supply); };
   }
-  // The portfolio goes back to be freed, once its thread has ended, on the thread that
-  // makes the solvers after next, whichever way the race ends.
+  // The portfolio goes back to be freed, once its thread has ended, on a thread of its
+  // own, whichever way the race ends.
   struct NextFresh {
     Session& session;
     std::shared_ptr<RaceState> st;
     size_t index;
     ~NextFresh() {
       if (!st->portfolio) return;
-      bool first = true;
-      for (auto& p : session.nextFresh_) {
-        if (!first) {
-          p.start();
-          continue;
-        }
-        first = false;
-        p.start([st = std::move(st), index = index] {
+      session.nextFresh_[0].release([st = std::move(st), index = index] {
           Contender& c = st->contenders[index];
           std::unique_lock<std::mutex> lock(st->mutex);
           while (c.launched && !c.finished) {
@@ -533,7 +685,6 @@ z3::check_result Session::race(const z3::expr_vector& assumptions, std::optional
           lock.unlock();
           if (c.started) pthread_join(c.thread, nullptr);
         });
-      }
     }
   } nextFresh{*this, st, kFresh};
 
@@ -622,7 +773,10 @@ z3::check_result Session::race(const z3::expr_vector& assumptions, std::optional
     // Once an incremental solver has a model, the others stop and leave the machine to
     // the portfolio.
     while (!(verdict = decided())) {
-      if (satSeen()) interrupt(0, kFresh);
+      if (satSeen()) {
+        interrupt(0, kFresh);
+        if (withFresh) st->portfolio->widen();
+      }
       st->changed.wait_for(lock, std::chrono::milliseconds(5));
     }
     // The losers are interrupted until they have stopped: an interrupt that comes before
@@ -668,11 +822,7 @@ z3::check_result Session::race(const z3::expr_vector& assumptions, std::optional
   // The model: that of the portfolio's winner; for "unknown", that of the first of its
   // solvers that has one. A verdict other than "unsat" comes when the portfolio has
   // finished.
-  try {
-    if (SideSolver* d = st->portfolio->decider()) model = translatedModel(d->solver, ctx_);
-  } catch (const z3::exception&) {
-    // an undecided check may come without a model
-  }
+  model = st->portfolio->model(ctx_);
   return *verdict;
 }
 

@@ -11,6 +11,7 @@
 #include <z3++.h>
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <deque>
 #include <functional>
@@ -57,9 +58,10 @@ struct SideSolver {
 class Prepared {
  public:
   explicit Prepared(SolverConfig config = sideConfig(), bool simple = false) : config_(config), simple_(simple) {}
-  // Begins making one more solver; done (which frees what is done with), if given, runs
-  // on a thread of its own.
-  void start(std::function<void()> done = {});
+  // Begins making one more solver.
+  void start();
+  // Runs done (which frees what is done with) on a thread of its own.
+  void release(std::function<void()> done);
   // The first solver begun and not yet taken (made here if none was begun, or if no
   // thread could be started for it).
   std::unique_ptr<SideSolver> take();
@@ -92,29 +94,45 @@ bool startSolverThread(pthread_t& thread, void* (*body)(void*), void* arg);
 // depends on how the threads are scheduled, how many cores there are or the clock.
 class Portfolio {
  public:
-  explicit Portfolio(std::vector<std::unique_ptr<SideSolver>> solvers);
+  // Room for solvers of portfolioConfigs(), given with give() or, while run fills them,
+  // by its supply.
+  explicit Portfolio(size_t size);
   ~Portfolio();
   Portfolio(const Portfolio&) = delete;
   Portfolio& operator=(const Portfolio&) = delete;
 
   size_t size() const { return entries_.size(); }
+  void give(size_t i, std::unique_ptr<SideSolver> s) { entries_[i].s = std::move(s); }
+  bool has(size_t i) const { return entries_[i].s != nullptr; }
   // Gives solver i the formulas, translated from their context (which only the calling
   // thread reads meanwhile); stops early once stop() was called. Solvers are filled in
   // order, each before run, or by run.
   void fill(size_t i, const z3::expr_vector& formulas);
   // Runs the rounds on at most `threads` threads of its own; the verdict, or unknown if
-  // stopped. With source, it first gives the solvers not yet filled those formulas, one
-  // after the other, each taking part as soon as it has them, and then calls filled.
-  // Returns once none of its threads runs any more.
+  // stopped. With source, it gives the solvers not yet filled those formulas, one after
+  // the other, each taking part as soon as it has them, and then calls filled. A solver
+  // not yet given is taken from supply once the check has lasted kJoinAfter: most
+  // checks of a search are refutations that an incremental solver finds sooner, and
+  // need not wait for solvers to be made. Returns once none of its threads runs any
+  // more.
   z3::check_result run(unsigned threads, const z3::expr_vector* source = nullptr,
-                       const std::function<void()>& filled = {});
+                       const std::function<void()>& filled = {},
+                       const std::function<std::unique_ptr<SideSolver>(size_t)>& supply = {});
+  static constexpr std::chrono::milliseconds kJoinAfter{10};
   // Ends a run from any thread: what is still checking is interrupted.
   void stop();
+  // Lets a run use all its threads from now on (from any thread). Until then, or until
+  // it has run for kWidenAfter, it runs on one: most checks of a search are refutations,
+  // which the incremental solvers find sooner, and a check's verdict and model do not
+  // depend on the number of threads.
+  void widen();
+  static constexpr std::chrono::milliseconds kWidenAfter{1000};
   bool stopped() const { return stop_; }
 
-  // After run: the solver whose verdict decided ("sat": the winner; "unknown": the first
-  // that has a model), or none.
-  SideSolver* decider() const { return decider_ < entries_.size() ? entries_[decider_].s.get() : nullptr; }
+  // After run: the model of the solver whose verdict decided ("sat": the winner, its
+  // long numbers made short where it could; "unknown": the first that has a model), in
+  // the context to; none if there is none.
+  std::optional<z3::model> model(z3::context& to);
   // What a Z3 exception said, when every solver failed.
   const std::string& failure() const { return failure_; }
 
@@ -131,8 +149,14 @@ class Portfolio {
     z3::check_result result = z3::unknown;
     double cost = 0;       // weighted resource count when it finished
     std::string failure;
+    std::optional<z3::model> shortened;  // the winner's model after shorten()
   };
   bool decide();  // under mutex_
+  bool decided();
+  // Gives the winner's numbers that take more than kShortText characters a short
+  // value where the assertions allow it (see ys_race.cpp).
+  void shorten();
+  static constexpr size_t kShortText = 6;
   void interruptBusy();  // under mutex_
   static void* work(void* self);
   void workLoop();
@@ -143,6 +167,7 @@ class Portfolio {
   std::condition_variable changed_;
   std::atomic<bool> stop_{false};
   bool decided_ = false;
+  bool wide_ = false;
   z3::check_result verdict_ = z3::unknown;
   size_t decider_ = size_t(-1);
   std::string failure_;
