@@ -4,6 +4,7 @@
 #include <sys/prctl.h>
 #endif
 
+#include <cstdlib>
 #include <fstream>
 #include <iostream>
 #include <sstream>
@@ -22,6 +23,15 @@ void endWithParent() {
   prctl(PR_SET_PDEATHSIG, SIGKILL);
   if (getppid() != parent) _exit(1);  // gone already, before the request took hold
 #endif
+}
+
+// Ends the process once its output is out. What the run made goes with the process:
+// freeing the Z3 contexts, and waiting for the threads that make solvers ahead or free
+// them, would only delay the end that the caller of the solver may be waiting for.
+int endNow(int status) {
+  std::cout.flush();
+  std::cerr.flush();
+  std::_Exit(status);
 }
 
 }  // namespace
@@ -65,10 +75,10 @@ int solverMain(int argc, char** argv) {
       return 1;
     }
     StringSource src(std::move(text));
-    return session.run(src);
+    return endNow(session.run(src));
   }
   FdSource src(0, [&session] { session.flush(); });
-  return session.run(src);
+  return endNow(session.run(src));
 }
 
 }  // namespace vxsolver
