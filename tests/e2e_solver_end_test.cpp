@@ -101,10 +101,11 @@ class SolverEnd : public ::testing::Test {
     int status = finish(start(ser, solver, dom));
     return {status, Clock::now() - begin};
   }
-  // Whether every process that vorlax started has ended within a second.
-  bool endsWithinASecond() {
+  // Whether every process that vorlax started has ended within a few seconds (the kernel
+  // may take a while to tear down a killed solver on a busy machine).
+  bool endsSoon() {
     const std::string mark = "VORLAX_TEST_MARK=" + dir;
-    for (auto until = Clock::now() + std::chrono::seconds(1); Clock::now() < until;) {
+    for (auto until = Clock::now() + std::chrono::seconds(5); Clock::now() < until;) {
       if (processesMarked(mark) == 0) return true;
       std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
@@ -133,7 +134,7 @@ TEST_F(SolverEnd, AfterANormalEndOrAFatalError) {
     EXPECT_EQ(WEXITSTATUS(status), c.status) << c.ser;
     EXPECT_EQ(slurp(dir + "/out.txt"), c.out) << c.ser;
     EXPECT_EQ(slurp(dir + "/err.txt"), c.err) << c.ser;
-    EXPECT_TRUE(endsWithinASecond()) << c.ser;
+    EXPECT_TRUE(endsSoon()) << c.ser;
   }
 }
 
@@ -187,7 +188,7 @@ TEST_F(SolverEnd, TheSolverGetsAllItsInputAndItsEnd) {
     const std::string dumps = slurp(dir + "/c.dom.lisp") + slurp(dir + "/" + c.ser + ".lisp");
     ASSERT_FALSE(dumps.empty()) << c.ser;
     EXPECT_EQ(slurp(dir + "/rec.txt"), dumps + c.attempts) << c.ser;
-    EXPECT_TRUE(endsWithinASecond()) << c.ser;
+    EXPECT_TRUE(endsSoon()) << c.ser;
   }
 }
 
@@ -227,7 +228,7 @@ TEST_F(SolverEnd, ASolverThatIgnoresTheEndIsKilled) {
     EXPECT_EQ(slurp(dir + "/out.txt"), c.out) << c.what;
     EXPECT_EQ(slurp(dir + "/err.txt"), c.err) << c.what;
     EXPECT_LT(took, std::chrono::seconds(10)) << c.what;
-    EXPECT_TRUE(endsWithinASecond()) << c.what;
+    EXPECT_TRUE(endsSoon()) << c.what;
   }
   // the big upload is more than the pipe or the buffer holds alone, less than both together
   EXPECT_GT(slurp(dir + "/big.dom.lisp").size(), std::size_t{80000});
@@ -246,7 +247,7 @@ TEST_F(SolverEnd, WhenVorlaxIsSignalledDuringACheck) {
     // vorlax ends as the signal ends a program, after ending its solver
     ASSERT_TRUE(WIFSIGNALED(status)) << sig;
     EXPECT_EQ(WTERMSIG(status), sig);
-    EXPECT_TRUE(endsWithinASecond()) << "signal " << sig;
+    EXPECT_TRUE(endsSoon()) << "signal " << sig;
   }
 }
 
