@@ -94,8 +94,9 @@ TEST_F(SolverInput, NestingIsBounded) {
 // The solver stops by itself, in the middle of reading, when the process that started it
 // is killed: nothing closes its input, which the test still holds open.
 TEST_F(SolverInput, EndsWhenItsParentIsKilled) {
-  int input[2], report[2];
+  int input[2], output[2], report[2];
   ASSERT_EQ(::pipe(input), 0);
+  ASSERT_EQ(::pipe(output), 0);
   ASSERT_EQ(::pipe(report), 0);
   pid_t parent = ::fork();
   ASSERT_GE(parent, 0);
@@ -103,19 +104,27 @@ TEST_F(SolverInput, EndsWhenItsParentIsKilled) {
     pid_t solver = ::fork();
     if (solver == 0) {
       ::dup2(input[0], 0);
+      ::dup2(output[1], 1);
       ::execl(VORLAX_SOLVER_BIN, VORLAX_SOLVER_BIN, "-i", static_cast<char*>(nullptr));
       ::_exit(127);
     }
+    ::close(output[1]);  // the solver's output ends with the solver
     (void)!::write(report[1], &solver, sizeof solver);
     ::pause();
     ::_exit(0);
   }
   ::close(input[0]);
+  ::close(output[1]);
   ::close(report[1]);
   pid_t solver = -1;
   ASSERT_EQ(::read(report[0], &solver, sizeof solver), static_cast<ssize_t>(sizeof solver));
   ::close(report[0]);
-  std::this_thread::sleep_for(std::chrono::milliseconds(300));  // let it start reading
+  // Its first prompt: it has started and reads its input (a parent that is gone before
+  // the solver has started cannot be told from its own).
+  std::string prompt;
+  char c;
+  while (prompt.find("yices > ") == std::string::npos && ::read(output[0], &c, 1) == 1) prompt += c;
+  ASSERT_NE(prompt.find("yices > "), std::string::npos) << "the solver did not start";
   ASSERT_TRUE(running(solver)) << "the solver did not start";
   ::kill(parent, SIGKILL);
   ::waitpid(parent, nullptr, 0);
@@ -130,6 +139,7 @@ TEST_F(SolverInput, EndsWhenItsParentIsKilled) {
   EXPECT_TRUE(gone) << "the solver outlived its parent by more than five seconds";
   if (!gone) ::kill(solver, SIGKILL);
   ::close(input[1]);
+  ::close(output[0]);
 }
 
 }  // namespace
