@@ -101,12 +101,17 @@ bool startSolverThread(pthread_t& thread, void* (*body)(void*), void* arg) {
   return started;
 }
 
+namespace {
+
+// Z3's count of the work done in the solver's context so far.
 double resourceCount(z3::solver& s) {
   z3::stats st = s.statistics();
   for (unsigned i = 0; i < st.size(); ++i)
     if (st.key(i) == "rlimit count") return st.is_uint(i) ? st.uint_value(i) : st.double_value(i);
   return 0;
 }
+
+}  // namespace
 
 // ---------------------------------------------------------------- portfolio
 
@@ -265,7 +270,7 @@ void Portfolio::workLoop() {
   }
 }
 
-z3::check_result Portfolio::run(unsigned threads, const z3::expr_vector* source, const std::function<void()>& filled,
+z3::check_result Portfolio::run(unsigned threads, const z3::expr_vector& source, const std::function<void()>& filled,
                                 const std::function<std::unique_ptr<SideSolver>(size_t)>& supply) {
   threads = std::max(1u, std::min<unsigned>(threads, static_cast<unsigned>(entries_.size())));
   std::vector<pthread_t> started;
@@ -277,22 +282,16 @@ z3::check_result Portfolio::run(unsigned threads, const z3::expr_vector* source,
     }
   };
   startUpTo(1);
-  if (source) {
-    size_t i = filled_;
-    if (i == 0 && !has(0) && supply && !stop_) give(0, supply(0));
-    for (; i < entries_.size() && has(i) && !stop_; ++i) fill(i, *source);
-    if (i < entries_.size() && supply) {
-      {
-        std::unique_lock<std::mutex> lock(mutex_);
-        changed_.wait_for(lock, kJoinAfter, [&] { return decided_ || stop_; });
-      }
-      for (; i < entries_.size() && !stop_ && !decided(); ++i) {
-        give(i, supply(i));
-        fill(i, *source);
-      }
+  for (size_t i = 0; i < entries_.size() && !stop_; ++i) {
+    if (i == 1) {
+      std::unique_lock<std::mutex> lock(mutex_);
+      changed_.wait_for(lock, kJoinAfter, [&] { return decided_ || stop_; });
     }
+    if (i > 0 && decided()) break;
+    entries_[i].s = supply(i);
+    fill(i, source);
   }
-  if (filled) filled();
+  filled();
   if (started.empty()) {
     workLoop();  // no thread could start: the rounds run here
   } else {
@@ -531,7 +530,7 @@ z3::check_result runPortfolio(RaceState& st, const std::function<std::unique_ptr
     std::function<void()> f;
     ~Guard() { f(); }
   } guard{release};
-  return st.portfolio->run(usableCores(), st.source ? &*st.source : nullptr, release, supply);
+  return st.portfolio->run(usableCores(), *st.source, release, supply);
 }
 
 // A check of an incremental solver whose "sat" counts only when its model satisfies the

@@ -101,23 +101,15 @@ class Portfolio {
   Portfolio(const Portfolio&) = delete;
   Portfolio& operator=(const Portfolio&) = delete;
 
-  size_t size() const { return entries_.size(); }
-  void give(size_t i, std::unique_ptr<SideSolver> s) { entries_[i].s = std::move(s); }
-  bool has(size_t i) const { return entries_[i].s != nullptr; }
-  // Gives solver i the formulas, translated from their context (which only the calling
-  // thread reads meanwhile); stops early once stop() was called. Solvers are filled in
-  // order, each before run, or by run.
-  void fill(size_t i, const z3::expr_vector& formulas);
   // Runs the rounds on at most `threads` threads of its own; the verdict, or unknown if
-  // stopped. With source, it gives the solvers not yet filled those formulas, one after
-  // the other, each taking part as soon as it has them, and then calls filled. A solver
-  // not yet given is taken from supply once the check has lasted kJoinAfter: most
-  // checks of a search are refutations that an incremental solver finds sooner, and
-  // need not wait for solvers to be made. Returns once none of its threads runs any
-  // more.
-  z3::check_result run(unsigned threads, const z3::expr_vector* source = nullptr,
-                       const std::function<void()>& filled = {},
-                       const std::function<std::unique_ptr<SideSolver>(size_t)>& supply = {});
+  // stopped. The solvers, taken from supply, are given the source's formulas one after
+  // the other (only this thread reads its context meanwhile), each taking part as soon
+  // as it has them; then filled is called. The first is taken at once, the others once
+  // the check has lasted kJoinAfter: most checks of a search are refutations that an
+  // incremental solver finds sooner, and need not wait for solvers to be made. Returns
+  // once none of its threads runs any more.
+  z3::check_result run(unsigned threads, const z3::expr_vector& source, const std::function<void()>& filled,
+                       const std::function<std::unique_ptr<SideSolver>(size_t)>& supply);
   static constexpr std::chrono::milliseconds kJoinAfter{10};
   // Ends a run from any thread: what is still checking is interrupted.
   void stop();
@@ -127,7 +119,6 @@ class Portfolio {
   // depend on the number of threads.
   void widen();
   static constexpr std::chrono::milliseconds kWidenAfter{1000};
-  bool stopped() const { return stop_; }
 
   // After run: the model of the solver whose verdict decided ("sat": the winner, its
   // long numbers made short where it could; "unknown": the first that has a model), in
@@ -151,6 +142,9 @@ class Portfolio {
     std::string failure;
     std::optional<z3::model> shortened;  // the winner's model after shorten()
   };
+  // Gives solver i the formulas, translated from their context; stops early once stop()
+  // was called.
+  void fill(size_t i, const z3::expr_vector& formulas);
   bool decide();  // under mutex_
   bool decided();
   // Gives the winner's numbers that take more than kShortText characters a short
@@ -172,8 +166,5 @@ class Portfolio {
   size_t decider_ = size_t(-1);
   std::string failure_;
 };
-
-// Z3's count of the work done in the solver's context so far.
-double resourceCount(z3::solver& s);
 
 }  // namespace vxsolver
