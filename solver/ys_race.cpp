@@ -13,13 +13,22 @@
 
 #include <gmpxx.h>
 
-#include "ys_session.hpp"
 
 namespace vxsolver {
 
 // ---------------------------------------------------------------- solvers
 
 SolverConfig sideConfig() { return SolverConfig{2, 2, 0, 1}; }
+
+SolverConfig defaultArithConfig(unsigned relevancy) { return SolverConfig{6, relevancy, 0, 1}; }
+
+void configure(z3::solver& s, const SolverConfig& config) {
+  z3::params p(s.ctx());
+  p.set("smt.arith.solver", config.arith);
+  if (config.relevancy != 2) p.set("smt.relevancy", config.relevancy);
+  if (config.seed != 0) p.set("random_seed", config.seed);
+  s.set(p);
+}
 
 // Two seeds of the simplex configuration, which decides the benchmark's linear searches
 // fastest, and Z3's default arithmetic solver, which also decides products and quotients
@@ -37,11 +46,7 @@ const std::vector<SolverConfig>& portfolioConfigs() {
 
 SideSolver::SideSolver(const SolverConfig& config, bool simple)
     : config(config), solver(simple ? z3::solver(ctx, z3::solver::simple()) : z3::solver(ctx)) {
-  z3::params p(ctx);
-  p.set("smt.arith.solver", config.arith);
-  if (config.relevancy != 2) p.set("smt.relevancy", config.relevancy);
-  if (config.seed != 0) p.set("random_seed", config.seed);
-  solver.set(p);
+  configure(solver, config);
   // Z3 builds the solver proper (its SMT kernel and theories, a few milliseconds) when
   // the solver is first used; a question that changes nothing has that done here, on
   // the thread that makes the solver, rather than at its first assertion.
@@ -101,9 +106,6 @@ bool startSolverThread(pthread_t& thread, void* (*body)(void*), void* arg) {
   return started;
 }
 
-namespace {
-
-// Z3's count of the work done in the solver's context so far.
 double resourceCount(z3::solver& s) {
   z3::stats st = s.statistics();
   for (unsigned i = 0; i < st.size(); ++i)
@@ -111,20 +113,19 @@ double resourceCount(z3::solver& s) {
   return 0;
 }
 
-}  // namespace
+void setResourceLimit(z3::solver& s, unsigned limit) {
+  z3::params p(s.ctx());
+  p.set("rlimit", limit);
+  s.set(p);
+}
 
 // ---------------------------------------------------------------- portfolio
 
-namespace {
-
-// Whether the model leaves none of the formulas false.
 bool noneFalse(const z3::model& m, const z3::expr_vector& formulas) {
   for (unsigned i = 0; i < formulas.size(); ++i)
     if (m.eval(formulas[i], true).is_false()) return false;
   return true;
 }
-
-}  // namespace
 
 Portfolio::Portfolio(size_t size) : entries_(size) {}
 
@@ -239,9 +240,7 @@ void Portfolio::workLoop() {
     double before = 0, after = 0;
     try {
       before = resourceCount(s.solver);
-      z3::params p(s.ctx);
-      p.set("rlimit", limit);
-      s.solver.set(p);
+      setResourceLimit(s.solver, limit);
       r = s.solver.check();
       after = resourceCount(s.solver);
       // A model that leaves an assertion false comes from a solver that lost some of
@@ -386,37 +385,40 @@ bool numeralOf(const z3::expr& v, mpq_class& q) {
 
 }  // namespace
 
-// The winner's model may give numbers that nothing in the assertions asks for, such as
+// A model may give numbers that nothing in the assertions asks for, such as
 // 81994785318942739357/45226601361032812500 where 1 would do. Each such number is tried,
-// in a fixed order, with the simplest of a few short values: the winner checks again
+// in a fixed order, with the simplest of a few short values: the solver checks again
 // with that value asserted (in a scope of its own, under a resource limit), and keeps it
-// if the new model satisfies every assertion. Like the rounds, this depends on the
-// assertions alone.
-void Portfolio::shorten() {
-  Entry& e = entries_[decider_];
-  z3::solver& s = e.s->solver;
-  z3::model best = s.get_model();
-  const double count = resourceCount(s);
-  const unsigned limit = static_cast<unsigned>(std::clamp(count / 4, double(kFirstLimit) * 16, double(UINT_MAX)));
-  z3::expr_vector kept(e.s->ctx);
-  for (const z3::expr& t : numberTerms(*e.formulas)) {
-    if (stop_) break;
+// if the new model satisfies every assertion. The values kept hold for the later tries,
+// in a scope that is closed at the end, so the solver is given nothing for good. Like
+// the check before it, this depends on the solver's assertions alone.
+z3::model shortenModel(z3::solver& s, const z3::expr_vector& assumptions, const z3::expr_vector& formulas,
+                       z3::model best, double work, const std::atomic<bool>& stop) {
+  z3::context& ctx = s.ctx();
+  const unsigned limit = static_cast<unsigned>(std::clamp(work / 4, double(Portfolio::kFirstLimit) * 16, double(UINT_MAX)));
+  const std::vector<z3::expr> terms = numberTerms(formulas);
+  auto isLong = [&](const z3::expr& t) {
     mpq_class v;
-    if (!numeralOf(best.eval(t, true), v) || v.get_str().size() <= kShortText) continue;
+    return numeralOf(best.eval(t, true), v) && v.get_str().size() > kShortText;
+  };
+  if (std::none_of(terms.begin(), terms.end(), isLong)) return best;
+  z3::expr_vector kept(ctx);
+  s.push();
+  for (const z3::expr& t : terms) {
+    if (stop) break;
+    mpq_class v;
+    if (!isLong(t) || !numeralOf(best.eval(t, true), v)) continue;
     for (const mpq_class& c : shortCandidates(v)) {
       if (c.get_str().size() >= v.get_str().size()) continue;
-      z3::expr value = t.is_int() ? e.s->ctx.int_val(c.get_num().get_str().c_str())
-                                  : e.s->ctx.real_val(c.get_str().c_str());
+      z3::expr value = t.is_int() ? ctx.int_val(c.get_num().get_str().c_str()) : ctx.real_val(c.get_str().c_str());
       s.push();
       s.add(t == value);
-      z3::params p(e.s->ctx);
-      p.set("rlimit", limit);
-      s.set(p);
+      setResourceLimit(s, limit);
       bool ok = false;
       try {
-        if (s.check() == z3::sat) {
+        if ((assumptions.empty() ? s.check() : s.check(assumptions)) == z3::sat) {
           z3::model m = s.get_model();
-          ok = noneFalse(m, *e.formulas) && noneFalse(m, kept) && m.eval(t == value, true).is_true();
+          ok = noneFalse(m, formulas) && noneFalse(m, kept) && m.eval(t == value, true).is_true();
           if (ok) best = m;
         }
       } catch (const z3::exception&) {
@@ -429,7 +431,15 @@ void Portfolio::shorten() {
       }
     }
   }
-  e.shortened = best;
+  s.pop();
+  setResourceLimit(s, 0);
+  return best;
+}
+
+void Portfolio::shorten() {
+  Entry& e = entries_[decider_];
+  z3::solver& s = e.s->solver;
+  e.shortened = shortenModel(s, z3::expr_vector(e.s->ctx), *e.formulas, s.get_model(), resourceCount(s), stop_);
 }
 
 std::optional<z3::model> Portfolio::model(z3::context& to) {
@@ -441,388 +451,6 @@ std::optional<z3::model> Portfolio::model(z3::context& to) {
   } catch (const z3::exception&) {
     return std::nullopt;  // an undecided check may come without a model
   }
-}
-
-// ---------------------------------------------------------------- the race
-
-namespace {
-
-// How long solver_ and the portfolio have a check to themselves.
-constexpr auto kSideDelay = std::chrono::milliseconds(10);
-
-struct Contender {
-  z3::context* ctx = nullptr;  // none for the portfolio
-  bool interrupted = false;
-  std::function<z3::check_result()> run;
-  z3::check_result result = z3::unknown;
-  std::string failure;  // what a z3::exception said
-  bool finished = false;
-  bool inRace = true;     // it takes part in this check
-  bool launched = false;  // its check was begun (on a thread or here)
-  pthread_t thread{};
-  bool started = false;   // on a thread of its own
-};
-
-// What the threads of a race share. The portfolio stops later than the others when it
-// is interrupted (its preprocessing looks at the interrupt seldom), so the race does not
-// wait for it: its thread may outlive the race, and shares this with it.
-struct RaceState {
-  std::mutex mutex;
-  std::condition_variable changed;
-  std::vector<Contender> contenders;
-  std::unique_ptr<Portfolio> portfolio;
-  // What the portfolio is given, in the context of a side solver; while it is being
-  // given (filling), that context is the portfolio's thread's to read.
-  std::optional<z3::expr_vector> source;
-  bool filling = false;
-};
-
-struct ContenderCall {
-  std::shared_ptr<RaceState> race;
-  size_t index;
-};
-
-void* runContender(void* p) {
-  std::unique_ptr<ContenderCall> call(static_cast<ContenderCall*>(p));
-  RaceState& st = *call->race;
-  Contender& c = st.contenders[call->index];
-  z3::check_result r = z3::unknown;
-  std::string failure;
-  try {
-    r = c.run();
-  } catch (const z3::exception& e) {
-    failure = e.msg();
-  } catch (const std::exception& e) {
-    failure = e.what();
-  }
-  {
-    std::lock_guard<std::mutex> lock(st.mutex);
-    c.result = r;
-    c.failure = failure;
-    c.finished = true;
-  }
-  st.changed.notify_all();
-  return nullptr;
-}
-
-// The cores this process may run on (at least one).
-unsigned usableCores() {
-  cpu_set_t set;
-  if (sched_getaffinity(0, sizeof set, &set) == 0) return std::max(1, CPU_COUNT(&set));
-  return std::max(1u, std::thread::hardware_concurrency());
-}
-
-// The portfolio's part of a race: it is given the assertions, then checks them.
-// However the giving ends, the source is let go as soon as it is done.
-z3::check_result runPortfolio(RaceState& st, const std::function<std::unique_ptr<SideSolver>(size_t)>& supply) {
-  bool released = false;
-  auto release = [&st, &released] {
-    if (released) return;
-    released = true;
-    {
-      std::lock_guard<std::mutex> lock(st.mutex);
-      st.source.reset();
-      st.filling = false;
-    }
-    st.changed.notify_all();
-  };
-  struct Guard {
-    std::function<void()> f;
-    ~Guard() { f(); }
-  } guard{release};
-  return st.portfolio->run(usableCores(), *st.source, release, supply);
-}
-
-// A check of an incremental solver whose "sat" counts only when its model satisfies the
-// formulas; otherwise it is "unknown" and the solver is marked refuted.
-z3::check_result checkedSat(z3::solver& s, const z3::expr_vector& assumptions, const z3::expr_vector& formulas,
-                            bool& refuted) {
-  z3::check_result r = assumptions.empty() ? s.check() : s.check(assumptions);
-  if (r == z3::sat && !noneFalse(s.get_model(), formulas)) {
-    refuted = true;
-    return z3::unknown;
-  }
-  return r;
-}
-
-}  // namespace
-
-void Session::Side::renew() {  // after awaitFill
-  plain.clear();  // before the context that holds them goes
-  pending.release([old = std::shared_ptr<SideSolver>(std::move(s))]() mutable { old.reset(); });
-  pending.start();
-  seen = 0;
-}
-
-void Session::makeSides() {
-  awaitFill();
-  sides_.clear();
-  for (bool pushPop : {false, true}) sides_.emplace_back(pushPop);
-}
-
-void Session::prepareFresh() {
-  for (const auto& config : portfolioConfigs()) nextFresh_.emplace_back(config, true);
-  for (auto& p : nextFresh_) p.start();
-}
-
-// Runs the check on solver_, the side solvers and (when a model is wanted) the
-// portfolio at once. The verdict is the first "unsat"; with a model wanted, "sat" is the
-// portfolio's, whose winner's model is returned translated into the session's context.
-z3::check_result Session::race(const z3::expr_vector& assumptions, std::optional<z3::model>& model) {
-  // Bring the side solvers up to date, on this thread: the translations read the
-  // session's context, which solver_ uses once the race is on.
-  // A side solver whose context is still being made sits this check out (the first of a
-  // session, mostly), except the one that the portfolio is given its assertions from.
-  awaitFill();
-  const bool withFresh = opt_.evidence;
-  std::vector<z3::expr_vector> sideAssumptions, sideFormulas;
-  std::vector<char> present;
-  for (auto& side : sides_) {
-    present.push_back(side.s || side.pending.ready() || (withFresh && side.pushPop));
-    if (!present.back()) {
-      sideAssumptions.emplace_back(ctx_);
-      sideFormulas.emplace_back(ctx_);
-      continue;
-    }
-    z3::context& c = side.solver().ctx;
-    z3::solver& solver = side.s->solver;
-    for (; side.seen < given_.size(); ++side.seen) {
-      const Given& g = given_[side.seen];
-      if (g.kind == Given::Assert) {
-        z3::expr p(c, Z3_translate(ctx_, g.plain, c));
-        side.plain.emplace(g.plain.id(), p);
-        if (side.pushPop || eq(g.guarded, g.plain)) {
-          solver.add(p);
-        } else {
-          // guarded is (=> scope plain)
-          solver.add(z3::implies(z3::expr(c, Z3_translate(ctx_, g.guarded.arg(0), c)), p));
-        }
-      } else if (!side.pushPop) {
-        if (g.kind == Given::Pop) solver.add(z3::expr(c, Z3_translate(ctx_, g.guarded, c)));
-      } else if (g.kind == Given::Push) {
-        solver.push();
-      } else {
-        solver.pop();
-      }
-    }
-    z3::expr_vector av(c);
-    if (!side.pushPop)
-      for (unsigned i = 0; i < assumptions.size(); ++i) av.push_back(z3::expr(c, Z3_translate(ctx_, assumptions[i], c)));
-    sideAssumptions.push_back(av);
-    z3::expr_vector fs(c);
-    for (const auto& a : g_.cur.assertions) {
-      auto it = side.plain.find(a.id());
-      fs.push_back(it != side.plain.end() ? it->second : z3::expr(c, Z3_translate(ctx_, a, c)));
-    }
-    sideFormulas.push_back(fs);
-  }
-  z3::expr_vector mainFormulas(ctx_);
-  for (const auto& a : g_.cur.assertions) mainFormulas.push_back(a);
-
-  auto st = std::make_shared<RaceState>();
-  // solver_ first, then the side solvers, then the portfolio.
-  const size_t kMain = 0, kFresh = 1 + sides_.size();
-  st->contenders.resize(kFresh + (withFresh ? 1 : 0));
-  std::vector<char> refuted(kFresh, 0);
-  st->contenders[kMain].ctx = &ctx_;
-  st->contenders[kMain].run = [&] {
-    bool r = false;
-    z3::check_result res = checkedSat(solver_, assumptions, mainFormulas, r);
-    refuted[kMain] = r;
-    return res;
-  };
-  for (size_t k = 0; k < sides_.size(); ++k) {
-    if (!present[k]) {
-      st->contenders[1 + k].inRace = false;
-      continue;
-    }
-    st->contenders[1 + k].ctx = &sides_[k].s->ctx;
-    st->contenders[1 + k].run = [&, k] {
-      bool r = false;
-      z3::check_result res = checkedSat(sides_[k].s->solver, sideAssumptions[k], sideFormulas[k], r);
-      refuted[1 + k] = r;
-      return res;
-    };
-  }
-  // The portfolio is given the current assertions on its own thread while solver_
-  // runs, from the side solver that follows Z3's push and pop, which has them as they
-  // are, in the same order, and is idle until the side solvers start (they wait for
-  // this). The terms are those that a translation from the session's context would give
-  // (a translation copies the terms as they are, names and sharing too, and makes the
-  // copies in the same order), so its models are too. A race decided before the
-  // portfolio has all its assertions stops giving them.
-  if (withFresh) {
-    if (nextFresh_.empty()) prepareFresh();  // a model asked for only now
-    // A solver taken is made anew for the next check at once. Those the portfolio
-    // takes itself it takes while it fills, before it lets go of the source (which the
-    // next check waits for), so that no two threads use one queue at a time.
-    auto supply = [this](size_t i) {
-      std::unique_ptr<SideSolver> s = nextFresh_[i].take();
-      nextFresh_[i].start();
-      return s;
-    };
-    st->portfolio = std::make_unique<Portfolio>(nextFresh_.size());
-    st->source = sideFormulas[sides_[0].pushPop ? 0 : 1];
-    st->filling = true;
-    st->contenders[kFresh].run = [s = st.get(), supply] { return runPortfolio(*s, supply); };
-  }
-  // The portfolio goes back to be freed, once its thread has ended, on a thread of its
-  // own, whichever way the race ends.
-  struct NextFresh {
-    Session& session;
-    std::shared_ptr<RaceState> st;
-    size_t index;
-    ~NextFresh() {
-      if (!st->portfolio) return;
-      session.nextFresh_[0].release([st = std::move(st), index = index] {
-          Contender& c = st->contenders[index];
-          std::unique_lock<std::mutex> lock(st->mutex);
-          while (c.launched && !c.finished) {
-            st->portfolio->stop();
-            st->changed.wait_for(lock, std::chrono::milliseconds(5));
-          }
-          lock.unlock();
-          if (c.started) pthread_join(c.thread, nullptr);
-        });
-    }
-  } nextFresh{*this, st, kFresh};
-
-  // Starts a thread for each of the contenders; one whose thread could not start runs
-  // here, after the others have started.
-  auto launch = [&](const std::vector<size_t>& which) {
-    std::vector<ContenderCall*> here;
-    for (size_t i : which) {
-      Contender& c = st->contenders[i];
-      c.launched = true;
-      auto* call = new ContenderCall{st, i};
-      c.started = startSolverThread(c.thread, runContender, call);
-      if (!c.started) here.push_back(call);
-    }
-    for (auto* call : here) runContender(call);
-  };
-  // The side solvers join later; the one whose context the portfolio reads once it has
-  // been given its assertions.
-  std::vector<size_t> first{kMain}, later, afterFill;
-  if (withFresh) first.push_back(kFresh);
-  for (size_t k = 0; k < sides_.size(); ++k)
-    if (present[k]) (st->filling && sides_[k].pushPop ? afterFill : later).push_back(1 + k);
-  launch(first);
-
-  auto& cs = st->contenders;
-  // The verdict, once one is known; and whether the race is over. A contender that was
-  // never launched (the side solvers of a check decided before they were due) takes no
-  // part.
-  auto decided = [&]() -> std::optional<z3::check_result> {
-    bool allDone = true, anySat = false;
-    for (size_t i = 0; i < cs.size(); ++i) {
-      const Contender& c = cs[i];
-      if (!c.inRace || !c.launched) continue;
-      allDone = allDone && c.finished;
-      if (!c.finished) continue;
-      if (c.result == z3::unsat) return z3::unsat;
-      if (c.result == z3::sat) {
-        if (!withFresh || i == kFresh) return z3::sat;
-        anySat = true;
-      }
-    }
-    // With a model wanted, the verdict of a check that the portfolio could not decide
-    // is "unknown" even where an incremental solver found a model: which one would have
-    // depends on timing.
-    if (allDone) return anySat && !withFresh ? z3::sat : z3::unknown;
-    return std::nullopt;
-  };
-  // Whether an incremental solver has found a model, so that only the portfolio's is
-  // awaited.
-  auto satSeen = [&] {
-    for (size_t i = 0; i < kFresh; ++i)
-      if (cs[i].finished && cs[i].result == z3::sat) return true;
-    return false;
-  };
-  auto interrupt = [&](size_t from, size_t to) {
-    bool running = false;
-    for (size_t i = from; i < to; ++i) {
-      Contender& c = cs[i];
-      if (c.launched && !c.finished) {
-        running = true;
-        c.interrupted = true;
-        if (i == kFresh) st->portfolio->stop();
-        else c.ctx->interrupt();
-      }
-    }
-    return running;
-  };
-  std::optional<z3::check_result> verdict;
-  {
-    std::unique_lock<std::mutex> lock(st->mutex);
-    // Most checks of a search are decided by solver_ within a few milliseconds; the
-    // side solvers join a check that takes longer (the portfolio's source once the
-    // portfolio has its assertions).
-    auto sidesWait = [&] { return (verdict = decided()).has_value(); };
-    auto join = [&](const std::vector<size_t>& which) {
-      if (verdict || satSeen() || which.empty()) return;
-      lock.unlock();
-      launch(which);
-      lock.lock();
-    };
-    if (!st->changed.wait_for(lock, kSideDelay, sidesWait)) {
-      join(later);
-      st->changed.wait(lock, [&] { return sidesWait() || !st->filling; });
-      join(afterFill);
-    }
-    // Once an incremental solver has a model, the others stop and leave the machine to
-    // the portfolio.
-    while (!(verdict = decided())) {
-      if (satSeen()) {
-        interrupt(0, kFresh);
-        if (withFresh) st->portfolio->widen();
-      }
-      st->changed.wait_for(lock, std::chrono::milliseconds(5));
-    }
-    // The losers are interrupted until they have stopped: an interrupt that comes before
-    // a check has begun is not seen by it, so it is repeated. The portfolio is stopped
-    // once here and not waited for, nor is its letting go of the side solver's context:
-    // the next use of that context waits for that (awaitFill).
-    if (withFresh) interrupt(kFresh, kFresh + 1);
-    while (interrupt(0, kFresh)) st->changed.wait_for(lock, std::chrono::milliseconds(5));
-  }
-  awaitFill_ = [weak = std::weak_ptr<RaceState>(st)] {
-    if (auto st = weak.lock()) {  // else its thread has ended
-      std::unique_lock<std::mutex> lock(st->mutex);
-      st->changed.wait(lock, [&] { return !st->filling; });
-    }
-  };
-  for (size_t i = 0; i < kFresh; ++i) {
-    Contender& c = cs[i];
-    if (c.started) pthread_join(c.thread, nullptr);
-    if (c.interrupted) settleInterrupt(*c.ctx);
-  }
-
-  // A solver whose model contradicts what it was given has lost part of it: it is made
-  // anew, and learns again from the next check on.
-  sideAssumptions.clear();  // they belong to the contexts of the side solvers
-  sideFormulas.clear();
-  if (refuted[kMain]) renewMain();
-  for (size_t k = 0; k < sides_.size(); ++k)
-    if (refuted[1 + k]) {
-      awaitFill();
-      sides_[k].renew();
-    }
-  if (*verdict == z3::unknown) {
-    // No solver decided; a failure of Z3 is reported rather than taken for "unknown".
-    std::lock_guard<std::mutex> lock(st->mutex);
-    if (withFresh && cs[kFresh].finished && !st->portfolio->failure().empty())
-      throw z3::exception(st->portfolio->failure().c_str());
-    if (!withFresh)
-      for (const auto& c : cs)
-        if (!c.failure.empty()) throw z3::exception(c.failure.c_str());
-  }
-  if (*verdict == z3::unsat) return z3::unsat;
-  if (!opt_.evidence) return *verdict;
-  // The model: that of the portfolio's winner; for "unknown", that of the first of its
-  // solvers that has one. A verdict other than "unsat" comes when the portfolio has
-  // finished.
-  model = st->portfolio->model(ctx_);
-  return *verdict;
 }
 
 }  // namespace vxsolver

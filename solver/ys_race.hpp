@@ -39,6 +39,12 @@ struct SolverConfig {
 // steps refutes deep searches several times faster than the default one.
 SolverConfig sideConfig();
 
+// Z3's default arithmetic solver, with or without (0) relevancy filtering.
+SolverConfig defaultArithConfig(unsigned relevancy = 2);
+
+// Sets s up as the configuration says.
+void configure(z3::solver& s, const SolverConfig& config);
+
 // The fresh solvers of the portfolio, in their fixed order.
 const std::vector<SolverConfig>& portfolioConfigs();
 
@@ -80,6 +86,21 @@ class Prepared {
 // lost, and a later check may answer "sat" without it) and refuses push and pop. This
 // ends such an interrupt; it is called on every context that a race has interrupted.
 void settleInterrupt(z3::context& ctx);
+
+// Z3's count of the work done in the solver's context so far.
+double resourceCount(z3::solver& s);
+// Limits each later check of s to `limit` more units of that count (0: no limit).
+void setResourceLimit(z3::solver& s, unsigned limit);
+// Whether the model leaves none of the formulas false.
+bool noneFalse(const z3::model& m, const z3::expr_vector& formulas);
+
+// The model m of the last check of s (which the assumptions were given to, and which
+// took `work` units of the resource count), with its numbers of more than kShortText
+// characters made short where the formulas allow it (see ys_race.cpp); s ends with the
+// assertions it had. Tries no more once stop is set.
+z3::model shortenModel(z3::solver& s, const z3::expr_vector& assumptions, const z3::expr_vector& formulas,
+                       z3::model m, double work, const std::atomic<bool>& stop);
+constexpr size_t kShortText = 6;
 
 // Runs body on a thread with a stack as large as Z3's recursion over big terms needs;
 // false (and nothing run) if no such thread could be started.
@@ -147,10 +168,8 @@ class Portfolio {
   void fill(size_t i, const z3::expr_vector& formulas);
   bool decide();  // under mutex_
   bool decided();
-  // Gives the winner's numbers that take more than kShortText characters a short
-  // value where the assertions allow it (see ys_race.cpp).
+  // Gives the winner's long numbers short values where the assertions allow it.
   void shorten();
-  static constexpr size_t kShortText = 6;
   void interruptBusy();  // under mutex_
   static void* work(void* self);
   void workLoop();

@@ -43,19 +43,13 @@ void Output::flush() { os_.flush(); }
 
 Session::Session(std::ostream& out, std::ostream& err, Options opt, std::string program)
     : g_(ctx_), checker_(g_), builder_(g_, checker_), tr_(g_), solver_(ctx_), out_(out), err_(err), opt_(opt),
-      program_(std::move(program)) {
-  makeSides();
+      program_(std::move(program)), alone_(opt.aloneLimit > 0) {
   renewMain();
-  if (opt_.evidence) prepareFresh();
 }
 
 void Session::renewMain() {
   solver_ = z3::solver(ctx_);
-  // Every atom of the step formulas takes part in the search; the refutations of the
-  // early attempts of a search go markedly faster without relevancy filtering.
-  z3::params p(ctx_);
-  p.set("smt.relevancy", 0u);
-  solver_.set(p);
+  configure(solver_, mainConfig_);
   for (const auto& g : given_)
     if (g.kind != Given::Push) solver_.add(g.guarded);
 }
@@ -285,7 +279,7 @@ bool Session::execute(const SExp& cmd) {
     arity(cmd, 0, 0);
     given_.clear();
     renewMain();
-    makeSides();
+    if (!sides_.empty()) makeSides();
     scopes_.clear();
     g_.cur = Scope();
     g_.saved.clear();
@@ -489,7 +483,8 @@ void Session::check() {
     return;
   }
   std::optional<z3::model> m;
-  z3::check_result res = race(assumptions, m);
+  z3::check_result res = z3::unknown;
+  if (!alone_ || !decideFirst(assumptions, res, m)) res = race(assumptions, m);
   status_ = res == z3::sat ? "sat" : res == z3::unsat ? "unsat" : "unknown";
   out_.line(status_);
   if (res != z3::unsat && opt_.evidence && m) printModel(*m);

@@ -17,9 +17,16 @@
 
 namespace vxsolver {
 
+class Race;
+
+// How much of Z3's resource count solver_ may spend on a check alone before the check
+// becomes a race: about 0.1 to 0.5 s of its work.
+constexpr unsigned kAloneLimit = 3000000;
+
 struct Options {
   bool interactive = false;  // "-i": a prompt before each command
   bool evidence = false;     // "-e": the model after "sat" and "unknown"
+  unsigned aloneLimit = kAloneLimit;  // 0: every check is a race (for tests)
 };
 
 // Standard output with its line discipline: after a command has written anything, the
@@ -80,6 +87,9 @@ class Session {
   void renewMain();
   z3::expr guarded(const z3::expr& f) const;
   void check();
+  // solver_ checks alone under opt_.aloneLimit; whether that decided (res, and the model).
+  bool decideFirst(const z3::expr_vector& assumptions, z3::check_result& res, std::optional<z3::model>& model);
+  z3::expr_vector currentAssertions();
   void checkAlone(const z3::expr_vector& assumptions, const std::unordered_map<unsigned, long>& idOf);
   z3::check_result race(const z3::expr_vector& assumptions, std::optional<z3::model>& model);
   void maxSat();
@@ -109,32 +119,14 @@ class Session {
   // for the next one: a search that pushes a goal, checks and pops keeps what it has
   // learned about the steps instead of deriving it again for every goal.
   std::vector<z3::expr> scopes_;
-  // A check of the search races Z3 solvers on threads of their own (ys_race.hpp), the
-  // first "unsat" winning and the others interrupted:
-  //  - solver_, incremental through the indicators of the scopes, without relevancy
-  //    filtering: what it learns about the steps of a search stays for every later goal,
-  //    which pays off when many goals are refuted over the same steps;
-  //  - two side solvers with relevancy filtering and the simplex arithmetic solver, far
-  //    ahead where the steps add bounded amounts to numbers: one incremental through the
-  //    indicators like solver_, one through Z3's own push and pop (which of the two is
-  //    ahead changes from one search to the next, and from one attempt to the next);
-  //  - the portfolio: fresh solvers of several configurations on the current assertions
-  //    alone, made anew for each check. A satisfiable check prints the model of the
-  //    portfolio's winner, which is chosen by Z3's count of its work, not by the clock:
-  //    the incremental solvers are interrupted at points that depend on timing, so their
-  //    models could differ from run to run, while the portfolio's only depend on the
-  //    assertions, and the same input gives the same model every time.
-  // solver_ and the portfolio start at once; the side solvers join a check that has not
-  // been decided within a few milliseconds (most checks of a search are decided by
-  // solver_ alone in that time).
-  // A "sat" of an incremental solver counts only if its model satisfies the current
-  // assertions: one that an interrupt has left without some of what it was given is
-  // made anew from given_. The memory is that of the three incremental solvers, the
-  // portfolio's, and the fresh solvers made ahead and not yet freed, whatever the search.
-  // The side solvers follow given_ (translated into their contexts when a race starts);
+  // A check is decided by solver_ alone, or else by a race (ys_check.cpp): solver_, the
+  // side solvers, each in a Z3 context of its own, incremental like solver_ (one
+  // through the indicators of the scopes, one through Z3's own push and pop), and the
+  // portfolio of fresh solvers (ys_race.hpp) whose winner's model is printed. The side
+  // solvers follow given_ (translated into their contexts when they are asked a check);
   // each context is only used by one thread at a time.
   struct Side {
-    explicit Side(bool pp) : pushPop(pp) { pending.start(); }
+    Side(bool pp, const SolverConfig& config) : pending(config), pushPop(pp) { pending.start(); }
     SideSolver& solver() {
       if (!s) s = pending.take();
       return *s;
@@ -149,9 +141,26 @@ class Session {
     // formulas that its models are checked against are translated once, not per check.
     std::unordered_map<unsigned, z3::expr> plain;
   };
-  std::vector<Side> sides_;
+  std::vector<Side> sides_;  // none until a search has shown that it needs them
+  // Whether every check so far was decided by solver_ alone within opt_.aloneLimit: then its
+  // state, and so its models, depend on the input alone, and it checks alone first.
+  // The first check that it cannot decide so begins the races for good: what the clock
+  // interrupts depends on timing, and from then on only the portfolio gives models.
+  bool alone_;
+  // How solver_ searches: the simplex configuration, which decides linear searches
+  // fastest, until it gives up on a check (on products of unknowns, say) before its
+  // limit; from then on Z3's default arithmetic.
+  SolverConfig mainConfig_ = sideConfig();
+  // The solvers of the races are made ahead once a check alone has taken this much of
+  // its limit.
+  unsigned prepareAfter() const { return opt_.aloneLimit / 8; }
   std::vector<Given> given_;
   void makeSides();
+  // Gives the side solver what the session has given since; the check's assumptions and
+  // the current assertions in its context.
+  std::pair<z3::expr_vector, z3::expr_vector> catchUp(Side& side, const z3::expr_vector& assumptions);
+  // Enters the portfolio in the race, to be given the source's formulas; its index.
+  size_t enterPortfolio(Race& race, const z3::expr_vector& source);
   // The portfolio's solvers of the next check, one per configuration, made while the
   // session reads the commands before it.
   std::deque<Prepared> nextFresh_;

@@ -2,6 +2,8 @@
 // interrupts leave behind must not change a later answer.
 #include <gtest/gtest.h>
 
+#include <gmpxx.h>
+
 #include <functional>
 
 #include <sstream>
@@ -55,20 +57,26 @@ std::vector<std::string> verdicts(const std::string& out) {
   return v;
 }
 
+// The alone limits of the tests: every check a race; the first checks of the account
+// search alone and the later ones races; every check alone.
+constexpr unsigned kRaces = 0, kSwitching = 6000, kAlone = 1u << 30;
+
 // Each check races solvers that keep their state, and the winner interrupts the others
 // at any point of their work; repeated searches, with and without models, give the
-// right verdict every time.
+// right verdict every time, also where the first checks were decided alone.
 TEST(SessionRace, RepeatedSearchesKeepTheirVerdicts) {
   constexpr int kAttempts = 8;
   std::vector<std::string> want(kAttempts - 1, "unsat");
   want.push_back("sat");
+  for (unsigned limit : {kRaces, kSwitching})
   for (bool evidence : {false, true})
     for (int run = 0; run < 4; ++run) {
       std::ostringstream out, err;
-      Session session(out, err, Options{false, evidence});
+      Session session(out, err, Options{false, evidence, limit});
       StringSource src(search(kAttempts));
       ASSERT_EQ(session.run(src), 0) << err.str();
-      EXPECT_EQ(verdicts(out.str()), want) << (evidence ? "with" : "without") << " models, run " << run;
+      EXPECT_EQ(verdicts(out.str()), want) << (evidence ? "with" : "without") << " models, limit " << limit
+                                           << ", run " << run;
     }
 }
 
@@ -80,7 +88,7 @@ TEST(SessionRace, EndsRightAfterRefutations) {
   for (int run = 0; run < 3; ++run) {
     std::ostringstream out, err;
     {
-      Session session(out, err, Options{false, true});
+      Session session(out, err, Options{false, true, kRaces});
       StringSource src(input);
       ASSERT_EQ(session.run(src), 0) << err.str();
     }
@@ -92,14 +100,14 @@ TEST(SessionRace, EndsRightAfterRefutations) {
 // current assertions alone: a search that refuted shorter goals first prints the same
 // model as a session that checks the final assertions once, however the races before it
 // went.
-TEST(SessionRace, ModelDependsOnlyOnTheAssertions) {
+TEST(SessionRace, ModelOfARaceDependsOnlyOnTheAssertions) {
   constexpr int kAttempts = 6;
   std::string direct = vorlax::testing_support::accountCommands("0");
   for (int i = 0; i < kAttempts; ++i) direct += "(assert (actions all-frames " + std::to_string(i) + "))\n";
   direct += "(push)\n(assert (= (balance acc " + std::to_string(kAttempts) + ") 40))\n(check)\n";
   auto modelOf = [](const std::string& input) {
     std::ostringstream out, err;
-    Session session(out, err, Options{false, true});
+    Session session(out, err, Options{false, true, kRaces});
     StringSource src(input);
     EXPECT_EQ(session.run(src), 0) << err.str();
     std::string text = out.str();
@@ -109,6 +117,55 @@ TEST(SessionRace, ModelDependsOnlyOnTheAssertions) {
   std::string want = modelOf(direct);
   ASSERT_NE(want.find("(= (Int_arg 2 0) "), std::string::npos) << want;
   for (int run = 0; run < 3; ++run) EXPECT_EQ(modelOf(search(kAttempts)), want) << "run " << run;
+}
+
+// A model of a check decided alone comes from solver_, whose state is that of the checks
+// before it: the same search prints the same model in every run, whether every check
+// was decided alone or the search went on with races after its first checks (and the
+// side solver checked beside solver_ meanwhile).
+TEST(SessionAlone, SameModelInEveryRun) {
+  auto modelOf = [](unsigned limit) {
+    std::ostringstream out, err;
+    Session session(out, err, Options{false, true, limit});
+    StringSource src(search(8));
+    EXPECT_EQ(session.run(src), 0) << err.str();
+    std::string text = out.str();
+    size_t sat = text.rfind("sat\n");
+    return sat == std::string::npos ? std::string("no model: ") + text : text.substr(sat);
+  };
+  for (unsigned limit : {kAlone, kSwitching}) {
+    std::string want = modelOf(limit);
+    ASSERT_NE(want.find("(= (Int_arg 2 0) "), std::string::npos) << want;
+    for (int run = 0; run < 3; ++run) EXPECT_EQ(modelOf(limit), want) << "limit " << limit << ", run " << run;
+  }
+}
+
+// The simplex arithmetic gives up on products of unknowns before its limit; Z3's default
+// arithmetic then takes over and decides the check alone, its model a real one; checks
+// after it keep the new solver and what it was given.
+TEST(SessionAlone, ProductsOfUnknownsAreDecided) {
+  std::ostringstream out, err;
+  Session session(out, err, Options{false, true, kAlone});
+  StringSource src(
+      "(define x::real)\n(define y::real)\n(assert (= (* x y) 6))\n(assert (> x 4))\n(check)\n"
+      "(push)\n(assert (> y 2))\n(check)\n(pop)\n(check)\n");
+  ASSERT_EQ(session.run(src), 0) << err.str();
+  EXPECT_EQ(verdicts(out.str()), (std::vector<std::string>{"sat", "unsat", "sat"})) << out.str();
+  // Each model gives x and y values whose product is 6.
+  std::istringstream in(out.str());
+  int models = 0;
+  mpq_class x, y;
+  for (std::string line; std::getline(in, line);) {
+    if (line.rfind("(= x ", 0) == 0) x = mpq_class(line.substr(5, line.size() - 6));
+    if (line.rfind("(= y ", 0) == 0) {
+      y = mpq_class(line.substr(5, line.size() - 6));
+      x.canonicalize(), y.canonicalize();
+      EXPECT_EQ(x * y, 6) << out.str();
+      EXPECT_GT(x, 4) << out.str();
+      ++models;
+    }
+  }
+  EXPECT_EQ(models, 2) << out.str();
 }
 
 // The solver that gives the printed model is filled from a side solver's context rather
