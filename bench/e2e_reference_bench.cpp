@@ -5,7 +5,9 @@
 // references ask their questions from a model of each domain written below in SMT-LIB.
 // For each domain the contenders answer the checks of one search:
 //   vorlax        the built vorlax end to end, with YICES_EXE pointing at vorlax-solver
-//                 (total only);
+//                 (total only, and its peak resident set; it is started through a fresh
+//                 copy of this program, see launch, so that the figure holds nothing of
+//                 this process's own peak);
 //   solver        vorlax-solver driven over pipes with what vorlax sends (its domain and
 //                 goal dumps, then per attempt: step, push, goal, check, pop), timed per
 //                 attempt;
@@ -35,12 +37,20 @@
 // After the runs a table gives per domain each contender's total and slowest attempt and
 // the ratios vorlax / best reference, solver / best reference and vorlax / best from
 // scratch, then the totals of the best reference with seeds 0 to 4.
-// The figure that decides comes last: per domain vorlax against the median of its best
-// reference over the seeds (seed 0 alone, marked, where they were not run), the domain's
-// ceiling (1.25 x median; median + 0.1 s where the median is under 0.3 s) and whether
-// vorlax is within it, the longest number of vorlax's script; then the geometric mean of
-// the ratios over the domains against its target 0.9, and account10's vorlax time against
-// its target 5 s. A ratio from a capped run is a bound ("<=" or ">=").
+// The figures that decide come last, per domain: vorlax's time; the median of its best
+// reference over the seeds (seed 0 alone, marked, where they were not run) and vorlax /
+// median; the domain's ceiling (1.25 x median; median + 0.05 s where the median is under
+// 0.3 s) and whether vorlax is within it; the best z3 program over pipes (of the z3_cli_*
+// runs that answered every attempt within the cap, the one of least total), vorlax / it and
+// whether vorlax is no slower; the longest number of vorlax's script; and peak_rss_MB, the
+// larger of the peak resident sets of vorlax and of its solver, not their sum (ru_maxrss
+// of vorlax from wait4, which takes in the children vorlax waited for, and vorlax waits
+// for its solver), in MB of 1024 KB. Then, over the light domains (those not marked heavy):
+// the geometric mean of vorlax / median against its target 2.0, the geometric mean of
+// vorlax / best z3 over pipes, and on how many vorlax is no slower than the best z3
+// program over pipes (the target: all). Last, account10 and task20 against their targets of
+// 0.6 and 1.0 x median. A ratio from a capped run is a bound ("<=" or ">="), and so is the
+// peak of a capped vorlax, whose solver is killed without being waited for.
 // The table comes after the load average of the machine before and after the runs.
 //
 // The default run is kept to a few minutes: each contender stops at 12 s per domain. With
@@ -51,6 +61,8 @@
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/prctl.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #include <z3.h>
@@ -58,6 +70,7 @@
 #include "e2e_child.hpp"
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
@@ -66,6 +79,7 @@
 #include <fstream>
 #include <map>
 #include <regex>
+#include <set>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -103,6 +117,7 @@ struct Domain {
   std::string dom, ser;  // the vorlax inputs, as read from the files
   long bound = 0;        // the "@ n" of the serialization file
   long plan = 0;         // length of the shortest plan (MANIFEST); 0: none within the bound
+  bool heavy = false;    // marked heavy in the MANIFEST: only in the long run, outside the means
   double cap = 12;       // seconds a contender may take on the whole search (see heavy())
   std::vector<std::pair<std::string, std::vector<Param>>> structs;  // name, fields
   std::string defs;                                                 // the functions, as define-fun over i
@@ -400,6 +415,7 @@ std::vector<Domain> loadDomains(const fs::path& dir, std::string& error) {
     Domain d = model->second();
     d.name = name;
     d.plan = std::stol(calls);
+    d.heavy = flag == "heavy";
     d.cap = heavy() ? 300 : 12;
     for (const char* ext : {".dom", ".ser"}) {
       fs::path p = dir / (name + ext);
@@ -760,23 +776,102 @@ fs::path workDir(const Domain& d) {
   return dir;
 }
 
-// Runs vorlax on the domain; what it prints. With dumpOnly the bound is 1: the run is
+// vorlax is started through this program run again as its launcher ("--launch REPORT
+// PROGRAM ARGS..."): the rusage that wait4 gives of a child holds the peak resident set
+// that its parent had when the child was started, and this program's own peak, with Z3's
+// contexts in it, would hide vorlax's. The launcher is a fresh copy of this program that
+// has done nothing yet. It writes "R" when it is up, waits for "g" on its input, then forks
+// and execs PROGRAM (which inherits the input, the output and the directory, and is killed
+// if the launcher dies), passes a SIGTERM on to it, and writes to REPORT the ru_maxrss of
+// PROGRAM from wait4 (in KB; with the children PROGRAM waited for). It ends as PROGRAM did.
+const char* const kLaunch = "--launch";
+volatile sig_atomic_t gLaunched = 0;
+
+void passTerm(int) {
+  if (gLaunched > 0) kill(gLaunched, SIGTERM);
+}
+
+int launch(const char* report, char** argv) {
+  sigset_t term, old;
+  sigemptyset(&term);
+  sigaddset(&term, SIGTERM);
+  sigprocmask(SIG_BLOCK, &term, &old);  // a SIGTERM before the fork waits for the child's pid
+  struct sigaction sa {};
+  sa.sa_handler = passTerm;
+  sigaction(SIGTERM, &sa, nullptr);
+  char go = 0;
+  if (write(1, "R", 1) != 1 || read(0, &go, 1) != 1 || go != 'g') return 111;
+  const pid_t self = getpid();
+  const pid_t pid = fork();
+  if (pid == 0) {
+    prctl(PR_SET_PDEATHSIG, SIGKILL);
+    if (getppid() != self) _exit(111);
+    sigprocmask(SIG_SETMASK, &old, nullptr);
+    execv(argv[0], argv);
+    _exit(127);
+  }
+  if (pid < 0) return 111;
+  gLaunched = pid;
+  close(0);
+  close(1);  // the end of the output is PROGRAM's
+  sigprocmask(SIG_SETMASK, &old, nullptr);
+  int ws = 0;
+  rusage ru{};
+  pid_t w;
+  while ((w = wait4(pid, &ws, 0, &ru)) < 0 && errno == EINTR) {
+  }
+  if (w == pid)
+    if (FILE* f = std::fopen(report, "w")) {
+      std::fprintf(f, "%ld\n", ru.ru_maxrss);
+      std::fclose(f);
+    }
+  if (WIFSIGNALED(ws)) {
+    signal(WTERMSIG(ws), SIG_DFL);
+    raise(WTERMSIG(ws));
+  }
+  return WIFEXITED(ws) ? WEXITSTATUS(ws) : 111;
+}
+
+std::string& launcherPath() {
+  static std::string p;
+  return p;
+}
+
+struct VorlaxRun {
+  std::string out;      // what vorlax printed
+  int status = -1;      // its exit status; -1 if it did not exit
+  bool capped = false;  // still going at the cap, and ended
+  double seconds = 0;   // from the launcher's go to the end of vorlax
+  long maxrssKb = -1;   // ru_maxrss of vorlax from wait4; -1 if unknown
+};
+
+// Runs vorlax on the domain through the launcher. With dumpOnly the bound is 1: the run is
 // quick, and its dumps are those of the whole search. A run still going after seconds is
 // ended (SIGTERM, which ends its solver too; SIGKILL if it lingers) and capped is set.
-std::string runVorlax(const Domain& d, int& status, double seconds, bool& capped, bool dumpOnly = false) {
+VorlaxRun runVorlax(const Domain& d, double seconds, bool dumpOnly = false) {
+  VorlaxRun run;
   fs::path dir = workDir(d);
   std::string ser = d.ser;
   if (dumpOnly) ser = std::regex_replace(ser, std::regex("(^|\n)([ \t]*)@[ \t]*[0-9]+"), "$1$2@ 1");
   std::ofstream(dir / "d.dom") << d.dom;
   std::ofstream(dir / "d.ser") << ser;
-  Child c = start(VORLAX_BIN, {"d.dom", "d.ser"}, dir.string());
-  status = -1;
-  capped = false;
-  if (c.pid < 0) return "";
+  const fs::path report = dir / "maxrss";
+  std::error_code ec;
+  fs::remove(report, ec);
+  Child c = start(launcherPath().c_str(), {kLaunch, report.string(), VORLAX_BIN, "d.dom", "d.ser"}, dir.string());
+  if (c.pid < 0) return run;
+  pollfd up{c.out, POLLIN, 0};
+  char ready = 0;
+  if (poll(&up, 1, 30000) <= 0 || read(c.out, &ready, 1) != 1 || ready != 'R') {
+    kill(c.pid, SIGKILL);
+    finish(c);
+    return run;
+  }
+  const auto t0 = Clock::now();
+  sendAll(c.in, "g");
   close(c.in);
   c.in = -1;
-  std::string out;
-  auto deadline = Clock::now() + std::chrono::duration<double>(seconds);
+  auto deadline = t0 + std::chrono::duration<double>(seconds);
   for (bool termed = false;;) {
     double left = std::chrono::duration<double>(deadline - Clock::now()).count();
     pollfd p{c.out, POLLIN, 0};
@@ -785,9 +880,9 @@ std::string runVorlax(const Domain& d, int& status, double seconds, bool& capped
       char buf[4096];
       ssize_t n = read(c.out, buf, sizeof buf);
       if (n <= 0) break;
-      out.append(buf, static_cast<size_t>(n));
+      run.out.append(buf, static_cast<size_t>(n));
     } else if (ready == 0 && !termed) {
-      capped = termed = true;
+      run.capped = termed = true;
       kill(c.pid, SIGTERM);
       deadline = Clock::now() + std::chrono::seconds(2);
     } else if (ready == 0) {
@@ -795,8 +890,11 @@ std::string runVorlax(const Domain& d, int& status, double seconds, bool& capped
       break;
     }
   }
-  status = finish(c);
-  return out;
+  run.status = finish(c);
+  run.seconds = std::chrono::duration<double>(Clock::now() - t0).count();
+  std::ifstream in(report);
+  if (long kb; in >> kb) run.maxrssKb = kb;
+  return run;
 }
 
 bool planOk(const Domain& d, const std::string& out) {
@@ -825,24 +923,42 @@ std::map<std::string, size_t>& longestNumbers() {
   return n;
 }
 
+// The peak resident set of vorlax's run per domain (KB, see launch), and whether the run
+// was capped: its solver is then killed unreaped, and the figure is a bound.
+std::map<std::string, std::pair<long, bool>>& peaks() {
+  static std::map<std::string, std::pair<long, bool>> p;
+  return p;
+}
+
+// The domains where vorlax gave no plan, or the wrong one.
+std::set<std::string>& vorlaxFailed() {
+  static std::set<std::string> f;
+  return f;
+}
+
 void BM_Vorlax(benchmark::State& state, const Domain* d) {
   if (!fs::exists(VORLAX_BIN) || !fs::exists(VORLAX_SOLVER_BIN)) {
     state.SkipWithError("vorlax or vorlax-solver is not built");
+    vorlaxFailed().insert(d->name);
     return;
   }
   Result r;
   for (auto _ : state) {
-    auto t0 = Clock::now();
-    int status = 0;
-    std::string out = runVorlax(*d, status, d->cap, r.capped);
-    r.total = std::chrono::duration<double>(Clock::now() - t0).count();
+    VorlaxRun run = runVorlax(*d, d->cap);
+    r.total = run.seconds;
+    r.capped = run.capped;
+    if (run.maxrssKb >= 0) {
+      peaks()[d->name] = {run.maxrssKb, run.capped};
+      state.counters["peak_rss_MB"] = static_cast<double>(run.maxrssKb) / 1024;
+    }
     if (r.capped) continue;  // stopped at the cap: a bound, not a failure (the loop runs once)
-    if (status != 0 || !planOk(*d, out)) {
-      state.SkipWithError((d->name + ": vorlax gave no plan of " + std::to_string(d->plan) + " calls: " +
-                           out.substr(0, 200)).c_str());
+    if (run.status != 0 || !planOk(*d, run.out)) {
+      state.SkipWithError((d->name + ": vorlax gave no plan of " + std::to_string(d->plan) + " calls (status " +
+                           std::to_string(run.status) + "): " + run.out.substr(0, 200)).c_str());
+      vorlaxFailed().insert(d->name);
       return;
     }
-    longestNumbers()[d->name] = longestNumber(out);
+    longestNumbers()[d->name] = longestNumber(run.out);
   }
   r.ok = !r.capped;
   report(state, *d, "vorlax", r);
@@ -876,11 +992,7 @@ std::string readAnswer(int fd, std::string& pending, double seconds) {
 
 void BM_Solver(benchmark::State& state, const Domain* d) {
   fs::path dir = workDir(*d);
-  if (!fs::exists(dir / "d.dom.lisp")) {
-    int status = 0;
-    bool capped = false;
-    runVorlax(*d, status, d->cap, capped, true);
-  }
+  if (!fs::exists(dir / "d.dom.lisp")) runVorlax(*d, d->cap, true);
   const std::string setup = slurp(dir / "d.dom.lisp") + slurp(dir / "d.ser.lisp");
   if (setup.empty()) {
     state.SkipWithError("no dumps of vorlax");
@@ -1021,6 +1133,85 @@ Median medianOf(const std::string& domain, const Best& best) {
   return m;
 }
 
+// Whether vorlax (which ran; capped: its time is a bound) took at most limit seconds:
+// "yes", "no" or "?" where a bound leaves it open (limitBound: the true limit is at
+// least limit).
+const char* within(bool capped, double total, double limit, bool limitBound) {
+  if (!capped && total <= limit) return "yes";
+  if (limitBound) return "?";
+  return capped && total <= limit ? "?" : "no";
+}
+
+// The fastest z3 program over pipes of a domain: the least total of the z3_cli_* runs that
+// answered every attempt within the cap. ran: some z3_cli_* ran; allCapped: none is valid
+// and all were stopped at the cap.
+struct Pipes {
+  std::string who;
+  double total = 0;
+  bool ran = false, allCapped = false;
+};
+
+Pipes bestOverPipes(const std::map<std::string, Result>& runs) {
+  Pipes p;
+  bool capped = false, other = false;
+  for (const auto& [who, r] : runs) {
+    if (who.rfind("z3_cli_", 0) != 0) continue;
+    p.ran = true;
+    if (r.ok && !r.capped && !r.unknown) {
+      if (p.who.empty() || r.total < p.total) {
+        p.who = who;
+        p.total = r.total;
+      }
+    } else if (r.capped) {
+      capped = true;
+    } else {
+      other = true;
+    }
+  }
+  p.allCapped = p.who.empty() && capped && !other;
+  return p;
+}
+
+// A geometric mean of vorlax's ratios over the light domains; upper and lower: some ratio
+// is a bound that way.
+struct Mean {
+  double logSum = 0;
+  long ratios = 0;
+  bool upper = false, lower = false, failed = false;
+  std::vector<std::string> without;  // light domains without a ratio
+  void add(double q, bool up, bool low) {
+    logSum += std::log(q);
+    ++ratios;
+    upper = upper || up;
+    lower = lower || low;
+  }
+  // The mean over the light domains run, and against target where one is given (> 0).
+  void print(const char* what, long light, double target) const {
+    char head[160];
+    std::snprintf(head, sizeof head, "geometric mean of %s over %ld of %ld light domains", what, ratios, light);
+    if (ratios == 0) {
+      std::printf("%s: no ratio\n", head);
+    } else {
+      double g = std::exp(logSum / static_cast<double>(ratios));
+      const char* mark = upper && lower ? "~" : upper ? "<=" : lower ? ">=" : "";
+      std::printf("%s: %s%.3f%s\n", head, mark, g, upper && lower ? " (bounds both ways: not a figure)" : "");
+      if (target > 0) {
+        std::string verdict = "undecided";
+        if (failed || (!upper && g > target)) verdict = "not met";
+        else if (without.empty() && !lower && g <= target) verdict = "met";
+        std::printf("  target <= %.1f: %s\n", target, verdict.c_str());
+      }
+    }
+    if (ratios == 0 && target > 0) std::printf("  target <= %.1f: %s\n", target, failed ? "not met" : "undecided");
+    if (!without.empty()) {
+      std::string names;
+      for (const auto& w : without) names += " " + w;
+      std::printf("  light domains without a ratio (vorlax failed or not run, no valid reference, or both capped):%s\n",
+                  names.c_str());
+    }
+  }
+};
+
 void summary(const std::string& loadBefore) {
   std::printf("\nload average (1 min): %s before the runs, %s after them\n", loadBefore.c_str(),
               loadAverage().c_str());
@@ -1061,75 +1252,118 @@ void summary(const std::string& loadBefore) {
     }
   }
 
-  // The figure that decides: per domain vorlax against the median of its best reference,
-  // the ceiling of the domain, and the geometric mean of the ratios.
-  std::printf("\n%-10s %9s  %-22s %10s  %-13s %10s %10s %5s %8s\n", "domain", "vorlax_s", "best reference",
-              "median_s", "over", "vorlax/med", "ceiling_s", "met", "longest");
-  double logSum = 0;
-  long ratios = 0;
-  bool upper = false, lower = false, failed = false;
-  std::vector<std::string> without;
+  // The figures that decide: per domain vorlax against the median of its best reference,
+  // the domain's ceiling and the best z3 program over pipes, then the geometric means of
+  // the ratios over the light domains.
+  std::printf("\n%-10s %9s  %-22s %9s  %-11s %10s %9s %4s  %-19s %7s %11s %6s %7s %11s\n", "domain", "vorlax_s",
+              "best reference", "median_s", "over", "vorlax/med", "ceiling_s", "met", "best z3 over pipes", "pipe_s",
+              "vorlax/pipe", "<=pipe", "longest", "peak_rss_MB");
+  Mean med, pipe;
+  long pipeMet = 0, pipeNot = 0, light = 0;
+  std::vector<std::string> heavyRun;
   for (const auto& d : domains()) {
+    static const std::map<std::string, Result> none;
     auto it = results().find(d.name);
-    if (it == results().end()) continue;
-    auto v = it->second.find("vorlax");
-    bool ran = v != it->second.end() && (v->second.ok || v->second.capped);
-    bool vCapped = ran && v->second.capped;
-    Median m = medianOf(d.name, bestReference(it->second, false));
-    char vorlax[32], median[32], ratio[32], ceiling[32], longest[16];
-    std::snprintf(vorlax, sizeof vorlax, "%s%.2f", vCapped ? ">=" : "", ran ? v->second.total : 0.0);
-    if (!ran) std::snprintf(vorlax, sizeof vorlax, "failed");
+    const auto& runs = it == results().end() ? none : it->second;
+    const bool failed = vorlaxFailed().count(d.name) > 0;
+    if (runs.empty() && !failed) continue;
+    if (d.heavy) heavyRun.push_back(d.name);
+    else ++light;
+    auto v = runs.find("vorlax");
+    const bool ran = v != runs.end() && (v->second.ok || v->second.capped);
+    const bool vCapped = ran && v->second.capped;
+    const double vTotal = ran ? v->second.total : 0;
+    // A figure set against vorlax: "yes", "no", "?" (undecided) or "-" (vorlax not run).
+    auto against = [&](double limit, bool limitBound) {
+      return failed ? "no" : !ran ? "-" : within(vCapped, vTotal, limit, limitBound);
+    };
+    Median m = medianOf(d.name, bestReference(runs, false));
+    Pipes p = bestOverPipes(runs);
+    char vorlax[32], median[32], ratio[32], ceiling[32], pipeS[32], pipeRatio[32], longest[16], peak[32];
+    std::snprintf(vorlax, sizeof vorlax, "%s", failed ? "failed" : "-");
+    if (ran) std::snprintf(vorlax, sizeof vorlax, "%s%.2f", vCapped ? ">=" : "", vTotal);
     std::snprintf(median, sizeof median, "%s%.2f", m.bound ? ">=" : "", m.value);
-    double ceil = m.value < 0.3 ? m.value + 0.1 : 1.25 * m.value;
+    const double ceil = m.value < 0.3 ? m.value + 0.05 : 1.25 * m.value;
     std::snprintf(ceiling, sizeof ceiling, "%s%.2f", m.bound ? ">=" : "", ceil);
-    std::string met = "?";
-    if (!ran) met = "no";
-    else if (m.valid && !vCapped && v->second.total <= ceil) met = "yes";
-    else if (m.valid && !m.bound) met = "no";
+    const char* met = m.valid ? against(ceil, m.bound) : failed ? "no" : ran ? "?" : "-";
     std::snprintf(ratio, sizeof ratio, "-");
     if (ran && m.valid && !(vCapped && m.bound)) {
-      double q = v->second.total / m.value;
+      double q = vTotal / m.value;
       std::snprintf(ratio, sizeof ratio, "%s%.2f", vCapped ? ">=" : m.bound ? "<=" : "", q);
-      logSum += std::log(q);
-      ++ratios;
-      upper = upper || m.bound;
-      lower = lower || vCapped;
-    } else {
-      without.push_back(d.name);
+      if (!d.heavy) med.add(q, m.bound, vCapped);
+    } else if (!d.heavy) {
+      med.without.push_back(d.name);
     }
-    failed = failed || !ran;
+    std::snprintf(pipeS, sizeof pipeS, "%.2f", p.total);
+    std::snprintf(pipeRatio, sizeof pipeRatio, "-");
+    const char* faster = failed ? "no" : "-";  // vorlax no slower than the best z3 program over pipes
+    if (!p.who.empty()) faster = against(p.total, false);
+    else if (p.ran && p.allCapped) faster = failed ? "no" : !ran ? "-" : vCapped ? "?" : "yes";
+    else if (p.ran && ran) faster = "?";
+    if (ran && !p.who.empty()) {
+      double q = vTotal / p.total;
+      std::snprintf(pipeRatio, sizeof pipeRatio, "%s%.2f", vCapped ? ">=" : "", q);
+      if (!d.heavy) pipe.add(q, false, vCapped);
+    } else if (!d.heavy) {
+      pipe.without.push_back(d.name);
+    }
+    if (!d.heavy) {
+      med.failed = pipe.failed = med.failed || failed;
+      pipeMet += std::string(faster) == "yes";
+      pipeNot += std::string(faster) == "no";
+    }
     auto n = longestNumbers().find(d.name);
     std::snprintf(longest, sizeof longest, "%s", n == longestNumbers().end() ? "-" : std::to_string(n->second).c_str());
-    std::printf("%-10s %9s  %-22s %10s  %-13s %10s %10s %5s %8s\n", d.name.c_str(), vorlax,
+    auto pk = peaks().find(d.name);
+    std::snprintf(peak, sizeof peak, "-");
+    if (pk != peaks().end())
+      std::snprintf(peak, sizeof peak, "%s%.1f", pk->second.second ? ">=" : "", pk->second.first / 1024.0);
+    std::printf("%-10s %9s  %-22s %9s  %-11s %10s %9s %4s  %-19s %7s %11s %6s %7s %11s\n", d.name.c_str(), vorlax,
                 m.valid ? m.who.c_str() : "none valid", m.valid ? median : "-", m.valid ? m.basis.c_str() : "-",
-                ratio, m.valid ? ceiling : "-", met.c_str(), longest);
+                ratio, m.valid ? ceiling : "-", met,
+                !p.who.empty() ? p.who.c_str() : !p.ran ? "not run" : p.allCapped ? "all capped" : "none valid",
+                p.who.empty() ? "-" : pipeS, pipeRatio, faster, longest, peak);
   }
-  std::printf("(ceiling: 1.25 x median, or median + 0.10 s where the median is under 0.30 s; \"longest\": "
-              "characters of the longest number in vorlax's script; >= and <= mark bounds from capped runs)\n");
-  if (ratios > 0) {
-    double g = std::exp(logSum / static_cast<double>(ratios));
-    const char* mark = upper && lower ? "~" : upper ? "<=" : lower ? ">=" : "";
-    std::printf("\ngeometric mean of vorlax / median over %ld of %zu domains: %s%.3f%s\n", ratios, results().size(),
-                mark, g, upper && lower ? " (bounds both ways: not a figure)" : "");
-    std::string target = "undecided";
-    if (failed || (!upper && g > 0.9)) target = "not met";
-    else if (without.empty() && !lower && g <= 0.9) target = "met";
-    std::printf("geometric mean target <= 0.9: %s\n", target.c_str());
-  } else {
-    std::printf("\ngeometric mean of vorlax / median: no domain with a ratio\ngeometric mean target <= 0.9: %s\n",
-                failed ? "not met" : "undecided");
-  }
-  if (!without.empty()) {
+  std::printf("(ceiling: 1.25 x median, or median + 0.05 s where the median is under 0.30 s; best z3 over pipes: "
+              "the least total of the z3_cli_* runs that finished within the cap with a valid answer; <=pipe: "
+              "vorlax no slower than it; \"longest\": characters of the longest number in vorlax's script; "
+              "peak_rss_MB: the larger of the peak resident sets of vorlax and of its solver, not their sum "
+              "(ru_maxrss of vorlax from wait4, which takes in the solver it waited for), in MB of 1024 KB; >= and "
+              "<= mark bounds from capped runs)\n");
+  if (!heavyRun.empty()) {
     std::string names;
-    for (const auto& w : without) names += " " + w;
-    std::printf("domains without a ratio (vorlax failed, or no valid reference, or both capped):%s\n", names.c_str());
+    for (const auto& h : heavyRun) names += " " + h;
+    std::printf("heavy domains, in the table but not in the means and counts below:%s\n", names.c_str());
   }
-  if (auto it = results().find("account10"); it != results().end() && it->second.count("vorlax")) {
+
+  std::printf("\n");
+  med.print("vorlax / median of the best reference", light, 2.0);
+  pipe.print("vorlax / best z3 over pipes", light, 0);
+  std::printf("vorlax no slower than the best z3 program over pipes on %ld of %ld light domains (%ld not): %s\n",
+              pipeMet, light, pipeNot, pipeNot > 0 ? "not met" : pipeMet == light && light > 0 ? "met" : "undecided");
+  for (const auto& [name, target] : {std::pair<const char*, double>{"account10", 0.6}, {"task20", 1.0}}) {
+    auto it = results().find(name);
+    bool failed = vorlaxFailed().count(name) > 0;
+    if (!failed && (it == results().end() || !it->second.count("vorlax"))) {
+      std::printf("%s: vorlax not run\n", name);
+      continue;
+    }
+    if (failed) {
+      std::printf("%s: vorlax failed, against its target %.1f x median: not met\n", name, target);
+      continue;
+    }
     const Result& r = it->second.at("vorlax");
-    std::printf("account10: vorlax %s%.2f s against its target 5 s: %s\n", r.capped ? ">=" : "", r.total,
-                r.ok && r.total <= 5 ? "met" : "not met");
-  } else {
-    std::printf("account10: vorlax not run\n");
+    Median m = medianOf(name, bestReference(it->second, false));
+    if (!m.valid) {
+      std::printf("%s: vorlax %s%.2f s, no valid median for its target %.1f x median: undecided\n", name,
+                  r.capped ? ">=" : "", r.total, target);
+      continue;
+    }
+    const char* ok = within(r.capped, r.total, target * m.value, m.bound);
+    std::printf("%s: vorlax %s%.2f s, median %s%.2f s (%s): vorlax / median %s%.2f against its target %.1f: %s\n",
+                name, r.capped ? ">=" : "", r.total, m.bound ? ">=" : "", m.value, m.who.c_str(),
+                r.capped ? ">=" : m.bound ? "<=" : "", r.total / m.value, target,
+                std::string(ok) == "yes" ? "met" : std::string(ok) == "no" ? "not met" : "undecided");
   }
   std::fflush(stdout);
 }
@@ -1137,6 +1371,10 @@ void summary(const std::string& loadBefore) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (argc >= 4 && std::string(argv[1]) == kLaunch) return launch(argv[2], argv + 3);
+  std::error_code ec;
+  launcherPath() = fs::read_symlink("/proc/self/exe", ec).string();
+  if (ec) launcherPath() = argv[0];
   const std::string loadBefore = loadAverage();
   configs() = {
       {"z3_inc_default", {Config::Incremental, false, "6", "2"}},
@@ -1147,6 +1385,7 @@ int main(int argc, char** argv) {
       {"z3_scratch_arith2", {Config::Scratch, false, "2", "2"}},
       {"z3_cli_arith2", {Config::Program, true, "2", "2"}},
       {"z3_cli_arith2_rel0", {Config::Program, true, "2", "0"}},
+      {"z3_cli_default", {Config::Program, true, "6", "2"}},
   };
   benchmark::Initialize(&argc, argv);
   if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
@@ -1170,7 +1409,6 @@ int main(int argc, char** argv) {
   benchmark::RunSpecifiedBenchmarks();
   benchmark::Shutdown();
   summary(loadBefore);
-  std::error_code ec;
   fs::remove_all(fs::temp_directory_path() / ("vorlax_reference_bench_" + std::to_string(getpid())), ec);
   return 0;
 }
