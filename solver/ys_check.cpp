@@ -360,7 +360,7 @@ bool Session::decideFirst(const z3::expr_vector& assumptions, z3::check_result& 
   const z3::expr_vector formulas = currentAssertions();
   for (;;) {
     std::optional<Race> beside;
-    if (!sides_.empty() && (sides_[0].s || sides_[0].pending.ready())) {
+    if (!sides_.empty() && sides_[0].ready()) {
       beside.emplace(false);
       auto [av, fs] = catchUp(sides_[0], assumptions);
       beside->launch({beside->enter(sides_[0].s->solver, av, fs)});
@@ -396,10 +396,7 @@ bool Session::decideFirst(const z3::expr_vector& assumptions, z3::check_result& 
       alone_ = false;
       return false;
     }
-    if (work >= prepareAfter()) {  // the search grows: the solvers of its races are made ahead
-      if (sides_.empty()) makeSides();
-      if (opt_.evidence && nextFresh_.empty()) prepareFresh();
-    }
+    prepare(work);
     res = r;
     if (r == z3::sat && opt_.evidence) {
       const std::atomic<bool> never{false};
@@ -409,9 +406,19 @@ bool Session::decideFirst(const z3::expr_vector& assumptions, z3::check_result& 
   }
 }
 
+void Session::prepare(double work) {
+  if (work < opt_.aloneLimit / 8) return;
+  if (sides_.empty()) makeSides();
+  sides_[0].begin();
+  if (work < opt_.aloneLimit / 2) return;
+  for (auto& side : sides_) side.begin();
+  if (opt_.evidence && nextFresh_.empty()) prepareFresh();
+}
+
 z3::check_result Session::race(const z3::expr_vector& assumptions, std::optional<z3::model>& model) {
   awaitFill();
   if (sides_.empty()) makeSides();
+  for (auto& side : sides_) side.begin();
   const bool withModel = opt_.evidence;
   Race race(withModel);
 
@@ -422,7 +429,7 @@ z3::check_result Session::race(const z3::expr_vector& assumptions, std::optional
   for (size_t k = 0; k < sides_.size(); ++k) {
     Side& side = sides_[k];
     const bool source = withModel && side.pushPop;
-    if (!side.s && !side.pending.ready() && !source) continue;
+    if (!side.ready() && !source) continue;
     auto [av, fs] = catchUp(side, assumptions);
     const size_t i = race.enter(side.s->solver, av, fs);
     (source ? afterFill : later).push_back(i);

@@ -126,15 +126,24 @@ class Session {
   // solvers follow given_ (translated into their contexts when they are asked a check);
   // each context is only used by one thread at a time.
   struct Side {
-    Side(bool pp, const SolverConfig& config) : pending(config), pushPop(pp) { pending.start(); }
+    Side(bool pp, const SolverConfig& config) : pending(config), pushPop(pp) {}
+    // Begins making its solver, unless that is begun.
+    void begin() {
+      if (!begun) pending.start();
+      begun = true;
+    }
+    // Whether its solver is made (so that solver() does not wait).
+    bool ready() const { return s || (begun && pending.ready()); }
     SideSolver& solver() {
       if (!s) s = pending.take();
+      begun = true;
       return *s;
     }
     // Made anew from given_ (the old one freed on the thread that makes the new one).
     void renew();
     Prepared pending;
     std::unique_ptr<SideSolver> s;
+    bool begun = false;
     bool pushPop;     // Z3's own push and pop; else the indicators of solver_
     size_t seen = 0;  // entries of given_ it has been given
     // The plain formulas of given_ in its context, by their ids in the session's: the
@@ -151,9 +160,10 @@ class Session {
   // fastest, until it gives up on a check (on products of unknowns, say) before its
   // limit; from then on Z3's default arithmetic.
   SolverConfig mainConfig_ = sideConfig();
-  // The solvers of the races are made ahead once a check alone has taken this much of
-  // its limit.
-  unsigned prepareAfter() const { return opt_.aloneLimit / 8; }
+  // The solvers of the races are made ahead as a search grows: the side solver that
+  // checks beside solver_ once a check alone has taken an eighth of its limit, the others
+  // once one has taken half.
+  void prepare(double work);
   std::vector<Given> given_;
   void makeSides();
   // Gives the side solver what the session has given since; the check's assumptions and
