@@ -1,8 +1,9 @@
 // One run of the solver program: the commands of the solver language executed in order
 // against Z3 solvers that keep their state across checks (push and pop open and close
-// scopes of indicator literals, see Session::scopes_; each check is a race of
-// differently configured solvers, see Session::sides_), with the interactive prompt, the
-// line discipline of the output and the model printed after a check.
+// scopes of indicator literals, see Session::scopes_; a check is decided by one of them
+// alone or else by a race of differently configured solvers, see ys_check.cpp), with the
+// interactive prompt, the line discipline of the output and the model printed after a
+// check.
 #pragma once
 #include <deque>
 #include <functional>
