@@ -39,6 +39,7 @@ constexpr auto kPoll = std::chrono::milliseconds(5);
 struct Contender {
   z3::context* ctx = nullptr;  // none for the portfolio
   z3::solver* solver = nullptr;
+  size_t side = size_t(-1);    // its place in Session::sides_, if a side solver
   std::optional<z3::expr_vector> assumptions, formulas;
   std::function<z3::check_result()> run;  // the portfolio's part
   bool refuted = false;      // its model broke an assertion: it has lost some of them
@@ -63,6 +64,12 @@ struct RaceState {
   // given (filling), that context is the portfolio's thread's to read.
   std::optional<z3::expr_vector> source;
   bool filling = false;
+};
+
+// Runs f when it goes out of scope.
+struct Finally {
+  std::function<void()> f;
+  ~Finally() { f(); }
 };
 
 struct ContenderCall {
@@ -125,10 +132,7 @@ z3::check_result runPortfolio(RaceState& st, const std::function<std::unique_ptr
     }
     st.changed.notify_all();
   };
-  struct Guard {
-    std::function<void()> f;
-    ~Guard() { f(); }
-  } guard{release};
+  Finally letGo{release};
   return st.portfolio->run(usableCores(), *st.source, release, supply);
 }
 
@@ -147,12 +151,13 @@ class Race {
   size_t size() const { return st_->contenders.size(); }
   size_t portfolio() const { return portfolio_; }
 
-  // Enters an incremental solver, asked with assumptions, its model checked against the
-  // formulas (both in its context); its index.
-  size_t enter(z3::solver& s, z3::expr_vector assumptions, z3::expr_vector formulas) {
+  // Enters an incremental solver (side solver `side`, if one), asked with assumptions,
+  // its model checked against the formulas (both in its context); its index.
+  size_t enter(z3::solver& s, z3::expr_vector assumptions, z3::expr_vector formulas, size_t side = kNone) {
     Contender& c = st_->contenders.emplace_back();
     c.ctx = &s.ctx();
     c.solver = &s;
+    c.side = side;
     c.assumptions = std::move(assumptions);
     c.formulas = std::move(formulas);
     return size() - 1;
@@ -292,6 +297,25 @@ class Race {
   size_t portfolio_ = kNone;
 };
 
+namespace {
+
+// Gives the portfolio of a race to freer, to be freed on a thread of its own once its
+// thread has ended.
+void freePortfolioLater(Prepared& freer, std::shared_ptr<RaceState> st, size_t index) {
+  freer.release([st = std::move(st), index] {
+    Contender& c = st->contenders[index];
+    std::unique_lock<std::mutex> lock(st->mutex);
+    while (c.launched && !c.finished) {
+      st->portfolio->stop();
+      st->changed.wait_for(lock, kPoll);
+    }
+    lock.unlock();
+    if (c.started) pthread_join(c.thread, nullptr);
+  });
+}
+
+}  // namespace
+
 // ---------------------------------------------------------------- the solvers of a race
 
 void Session::Side::renew() {  // after awaitFill
@@ -363,7 +387,7 @@ bool Session::decideFirst(const z3::expr_vector& assumptions, z3::check_result& 
     if (!sides_.empty() && sides_[0].ready()) {
       beside.emplace(false);
       auto [av, fs] = catchUp(sides_[0], assumptions);
-      beside->launch({beside->enter(sides_[0].s->solver, av, fs)});
+      beside->launch({beside->enter(sides_[0].s->solver, av, fs, 0)});
     }
     const double before = resourceCount(solver_);
     z3::check_result r = z3::unknown;
@@ -383,7 +407,7 @@ bool Session::decideFirst(const z3::expr_vector& assumptions, z3::check_result& 
     if (beside) {
       beside->stop();
       beside->forget();
-      if ((*beside)[0].refuted) sides_[0].renew();
+      renewRefuted(*beside);
     }
     if (r == z3::unknown && work < opt_.aloneLimit && mainConfig_.arith != defaultArithConfig().arith) {
       // It gave up on its own (the simplex solver on products of unknowns, say): Z3's
@@ -418,45 +442,18 @@ void Session::prepare(double work) {
 z3::check_result Session::race(const z3::expr_vector& assumptions, std::optional<z3::model>& model) {
   awaitFill();
   if (sides_.empty()) makeSides();
-  for (auto& side : sides_) side.begin();
   const bool withModel = opt_.evidence;
   Race race(withModel);
 
-  // Who is in it: solver_; the side solvers whose contexts are made (the portfolio's
-  // source always); with a model wanted, the portfolio.
-  std::vector<size_t> first{race.enter(solver_, assumptions, currentAssertions())}, later, afterFill, sideOf;
-  const size_t kMain = first[0];
-  for (size_t k = 0; k < sides_.size(); ++k) {
-    Side& side = sides_[k];
-    const bool source = withModel && side.pushPop;
-    if (!side.ready() && !source) continue;
-    auto [av, fs] = catchUp(side, assumptions);
-    const size_t i = race.enter(side.s->solver, av, fs);
-    (source ? afterFill : later).push_back(i);
-    sideOf.resize(i + 1, kMain);
-    sideOf[i] = k;
-  }
+  // Who is in it, and who starts when: solver_ and, with a model wanted, the portfolio at
+  // once; the side solvers whose contexts are made later (the portfolio's source, always
+  // in, once the portfolio has its assertions).
+  std::vector<size_t> first{race.enter(solver_, assumptions, currentAssertions())}, later, afterFill;
+  enterSides(race, assumptions, later, afterFill);
   if (withModel) first.push_back(enterPortfolio(race, *race[afterFill.at(0)].formulas));
-  // The portfolio goes back to be freed, once its thread has ended, on a thread of its
-  // own, whichever way the race ends.
-  struct FreeLater {
-    Session& session;
-    std::shared_ptr<RaceState> st;
-    size_t index;
-    ~FreeLater() {
-      if (index == Race::kNone) return;
-      session.nextFresh_[0].release([st = std::move(st), index = index] {
-        Contender& c = st->contenders[index];
-        std::unique_lock<std::mutex> lock(st->mutex);
-        while (c.launched && !c.finished) {
-          st->portfolio->stop();
-          st->changed.wait_for(lock, kPoll);
-        }
-        lock.unlock();
-        if (c.started) pthread_join(c.thread, nullptr);
-      });
-    }
-  } freeLater{*this, race.state(), race.portfolio()};
+  Finally freeLater{[&] {
+    if (race.portfolio() != Race::kNone) freePortfolioLater(nextFresh_[0], race.state(), race.portfolio());
+  }};
 
   // The check.
   race.launch(first);
@@ -468,16 +465,8 @@ z3::check_result Session::race(const z3::expr_vector& assumptions, std::optional
       st->changed.wait(lock, [&] { return !st->filling; });
     }
   };
-
-  // A solver whose model broke what it was given has lost part of it: it is made anew,
-  // and learns again from the next check on.
   race.forget();
-  if (race[kMain].refuted) renewMain();
-  for (size_t i = kMain + 1; i < race.size(); ++i)
-    if (i != race.portfolio() && race[i].refuted) {
-      awaitFill();
-      sides_[sideOf[i]].renew();
-    }
+  renewRefuted(race);
 
   if (verdict == z3::unknown)
     if (auto failure = race.failure()) throw z3::exception(failure->c_str());
@@ -485,6 +474,32 @@ z3::check_result Session::race(const z3::expr_vector& assumptions, std::optional
   // solvers that has one. A verdict other than "unsat" comes when it has finished.
   if (verdict != z3::unsat && withModel) model = race.state()->portfolio->model(ctx_);
   return verdict;
+}
+
+void Session::enterSides(Race& race, const z3::expr_vector& assumptions, std::vector<size_t>& later,
+                         std::vector<size_t>& afterFill) {
+  for (size_t k = 0; k < sides_.size(); ++k) {
+    Side& side = sides_[k];
+    side.begin();
+    const bool source = opt_.evidence && side.pushPop;
+    if (!side.ready() && !source) continue;  // still being made: it sits this check out
+    auto [av, fs] = catchUp(side, assumptions);
+    (source ? afterFill : later).push_back(race.enter(side.s->solver, av, fs, k));
+  }
+}
+
+// A solver whose model broke what it was given has lost part of it: it is made anew, and
+// learns again from the next check on.
+void Session::renewRefuted(Race& race) {
+  for (size_t i = 0; i < race.size(); ++i) {
+    if (!race[i].refuted) continue;
+    if (race[i].solver == &solver_) {
+      renewMain();
+    } else if (race[i].side != Race::kNone) {
+      awaitFill();
+      sides_[race[i].side].renew();
+    }
+  }
 }
 
 // The portfolio's entry in a race: it is given the current assertions on its own thread

@@ -1,18 +1,15 @@
 #include "ys_race.hpp"
 
 #include <pthread.h>
-#include <sched.h>
 
 #include <algorithm>
 #include <chrono>
 #include <climits>
 #include <cmath>
-#include <thread>
 #include <tuple>
 #include <unordered_map>
 
 #include <gmpxx.h>
-
 
 namespace vxsolver {
 
@@ -397,17 +394,17 @@ z3::model shortenModel(z3::solver& s, const z3::expr_vector& assumptions, const 
   z3::context& ctx = s.ctx();
   const unsigned limit = static_cast<unsigned>(std::clamp(work / 4, double(Portfolio::kFirstLimit) * 16, double(UINT_MAX)));
   const std::vector<z3::expr> terms = numberTerms(formulas);
-  auto isLong = [&](const z3::expr& t) {
-    mpq_class v;
+  // Whether t has a long value in the best model so far (v).
+  auto longValue = [&](const z3::expr& t, mpq_class& v) {
     return numeralOf(best.eval(t, true), v) && v.get_str().size() > kShortText;
   };
-  if (std::none_of(terms.begin(), terms.end(), isLong)) return best;
+  mpq_class v;
+  if (std::none_of(terms.begin(), terms.end(), [&](const z3::expr& t) { return longValue(t, v); })) return best;
   z3::expr_vector kept(ctx);
   s.push();
   for (const z3::expr& t : terms) {
     if (stop) break;
-    mpq_class v;
-    if (!isLong(t) || !numeralOf(best.eval(t, true), v)) continue;
+    if (!longValue(t, v)) continue;
     for (const mpq_class& c : shortCandidates(v)) {
       if (c.get_str().size() >= v.get_str().size()) continue;
       z3::expr value = t.is_int() ? ctx.int_val(c.get_num().get_str().c_str()) : ctx.real_val(c.get_str().c_str());

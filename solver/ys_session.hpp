@@ -170,6 +170,11 @@ class Session {
   // Gives the side solver what the session has given since; the check's assumptions and
   // the current assertions in its context.
   std::pair<z3::expr_vector, z3::expr_vector> catchUp(Side& side, const z3::expr_vector& assumptions);
+  // Enters the side solvers whose contexts are made in the race: to join it later, or,
+  // the portfolio's source, once the portfolio has its assertions (afterFill).
+  void enterSides(Race& race, const z3::expr_vector& assumptions, std::vector<size_t>& later,
+                  std::vector<size_t>& afterFill);
+  void renewRefuted(Race& race);
   // Enters the portfolio in the race, to be given the source's formulas; its index.
   size_t enterPortfolio(Race& race, const z3::expr_vector& source);
   // The portfolio's solvers of the next check, one per configuration, made while the

@@ -96,7 +96,7 @@ TEST(SessionRace, EndsRightAfterRefutations) {
   }
 }
 
-// The model printed after a satisfiable check comes from a solver that is given the
+// The model printed after a satisfiable race comes from a solver that is given the
 // current assertions alone: a search that refuted shorter goals first prints the same
 // model as a session that checks the final assertions once, however the races before it
 // went.
